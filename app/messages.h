@@ -1,0 +1,95 @@
+#pragma once
+// The message catalogue. Every text the program shows in its status places is
+// fetched through LookupText with a number and its default; the catalogue is
+// never filled, so the defaults below are what the user reads. Each text is
+// written here once and used by name everywhere else.
+
+#include <QString>
+#include <array>
+
+namespace vt {
+
+struct textrecord {
+    int num = 0;
+    std::array<QString, 51> text;
+};
+
+extern std::array<textrecord, 101> MessageTexts;
+
+// The language column of the catalogue (the `language` setting).
+int current_language();
+
+QString LookupText(int number, const QString& def);
+
+struct MessageDef {
+    int num;
+    const char* text;  // UTF-8
+};
+
+inline QString Text(const MessageDef& m) { return LookupText(m.num, QString::fromUtf8(m.text)); }
+
+namespace msg {
+// clang-format off
+inline constexpr MessageDef ProgramVantor        {1000, "VantorTrans"};
+inline constexpr MessageDef Version              {1001, "Version"};
+inline constexpr MessageDef ConfirmClose         {1010, "Programm beenden ?"};
+inline constexpr MessageDef Settings             {2000, "Einstellungen"};
+inline constexpr MessageDef Save                 {2001, "Speichern"};
+inline constexpr MessageDef Interface            {2200, "Schnittstelle"};
+inline constexpr MessageDef Port                 {2201, "Port"};
+inline constexpr MessageDef Device               {2202, "Gerät"};
+inline constexpr MessageDef BrowserManual        {2210, "Manuell"};
+inline constexpr MessageDef BrowserMicrosoft     {2211, "Microsoft"};
+inline constexpr MessageDef BrowserFirefox       {2212, "Firefox"};
+inline constexpr MessageDef PortOpened           {8000, "Schnittstelle geöffnet"};
+inline constexpr MessageDef PortOpenFailed       {8001, "Schnittstelle %s konnte nicht geöffnet werden."};
+inline constexpr MessageDef TrayStartVantor      {9000, "VantorTrans : bereit"};
+inline constexpr MessageDef TrayReadyVantor      {9000, "VantorTrans : bereit."};
+inline constexpr MessageDef TrayNoFormVantor     {9002, "VantorTrans : Bestellformular nicht aktiv."};
+inline constexpr MessageDef TrayNotReadyVantor   {9002, "VantorTrans : MDE nicht bereit."};
+inline constexpr MessageDef BrowserOk            {9010, "Browser : ok."};
+inline constexpr MessageDef BrowserNoForm        {9012, "Browser : Bestellformular nicht aktiv."};
+inline constexpr MessageDef MdeReady             {9020, "MDE     : bereit"};
+inline constexpr MessageDef MdeNoData            {9021, "MDE     : keine Daten"};
+inline constexpr MessageDef MdeNotReady          {9022, "MDE     : nicht bereit"};
+inline constexpr MessageDef TransferOk           {9900, "Übertragung erfolgreich"};
+
+// Texts that share the number 9999.
+inline constexpr MessageDef ProgramMirabo        {9999, "MiraboTrans"};
+inline constexpr MessageDef ProgramDoerfalCaption{9999, "DörfalTrans"};
+inline constexpr MessageDef ProgramDoerfalInfo   {9999, "DoerfalTrans"};
+inline constexpr MessageDef TrayStartMirabo      {9999, "MiraboTrans : bereit"};
+inline constexpr MessageDef TrayStartDoerfal     {9999, "DörfalTrans : bereit"};
+inline constexpr MessageDef TrayNoFormMirabo     {9999, "MiraboTrans : Bestellformular nicht aktiv."};
+inline constexpr MessageDef TrayNoFormDoerfal    {9999, "DörfalTrans : Bestellformular nicht aktiv."};
+inline constexpr MessageDef TrayReadyMirabo      {9999, "MiraboTrans : bereit."};
+inline constexpr MessageDef TrayReadyDoerfal     {9999, "DoerfalTrans : bereit."};
+inline constexpr MessageDef TrayNotReadyMirabo   {9999, "MiraboTrans : MDE nicht bereit."};
+inline constexpr MessageDef TrayNotReadyDoerfal  {9999, "DoerfalTrans : MDE nicht bereit."};
+inline constexpr MessageDef Info                 {9999, "Info"};
+inline constexpr MessageDef DeviceOpl            {9999, "OPL-98xx"};
+inline constexpr MessageDef DeviceOpn            {9999, "OPN-2001"};
+inline constexpr MessageDef BrowserChrome        {9999, "Chrome"};
+inline constexpr MessageDef WordExplorer         {9999, "Explorer"};
+inline constexpr MessageDef WordFirefox          {9999, "Firefox"};
+inline constexpr MessageDef WordChrome           {9999, "Chrome"};
+inline constexpr MessageDef MdeWaiting           {9999, "MDE     : warte auf MDE"};
+inline constexpr MessageDef TransferFailed       {9999, "Übertragungsfehler"};
+// clang-format on
+}  // namespace msg
+
+// Texts outside the catalogue, shown as they stand.
+namespace txt {
+inline constexpr const char* StartTransfer = "Übertragung starten ?";
+inline constexpr const char* Confirm = "Bestätigen";
+inline constexpr const char* FileOpenError = "Fehler beim öffnen der Datei : ";
+inline constexpr const char* ErrorTitle = "Fehler";
+inline constexpr const char* WarningTitle = "Warnung";
+inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";
+inline constexpr const char* NotActiveSuffix = " Bestellformular nicht aktiv";
+}  // namespace txt
+
+// Replaces the first "%s" of a catalogue text, as the original's Format did.
+QString FormatS(const QString& pattern, const QString& arg);
+
+}  // namespace vt
