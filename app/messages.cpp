@@ -29,3 +29,8 @@ QString FormatS(const QString& pattern, const QString& arg) {
 }
 
 }  // namespace vt
+
+#include "app/main_timers.h"
+namespace vt {
+MainTimers Timers;
+}

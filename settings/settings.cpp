@@ -13,6 +13,8 @@ QString StartDir;
 QString IniName;
 progparstruct progpar;
 browserrecordtype browserrecord;
+bool PortClosed = false;
+bool AppClosing = false;
 
 namespace {
 

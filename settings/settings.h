@@ -109,6 +109,11 @@ extern QString IniName;
 extern progparstruct progpar;
 extern browserrecordtype browserrecord;
 
+// True while the scanner port is not usable (serial port access keeps it).
+extern bool PortClosed;
+// True once the program is shutting down; every pumping wait ends at once.
+extern bool AppClosing;
+
 inline const BrandInfo& brand() { return brand_info(BrandId); }
 inline bool IsMiraboOrDoerfal() { return BrandId == 1 || BrandId == 2; }
 QString IniPath();  // StartDir + IniName
