@@ -26,7 +26,9 @@ struct MessageDef {
     const char* text;  // UTF-8
 };
 
-inline QString Text(const MessageDef& m) { return LookupText(m.num, QString::fromUtf8(m.text)); }
+inline QString Text(const MessageDef& m) {
+    return LookupText(m.num, QString::fromUtf8(m.text));
+}
 
 namespace msg {
 // clang-format off

@@ -27,8 +27,11 @@ int RunProgram(int brand_id, int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(brand().mutex_name));
 
+    QtDialogs boxes;
+    set_dialogs(&boxes);
     TForm1 form;
-    if (!form.created()) return 0;  // a second copy of this brand
+    if (!form.created())
+        return 0;  // a second copy of this brand
 
     // A session that ends (or a test that stops us) closes the window as the
     // user would, so the settings are saved.

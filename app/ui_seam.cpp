@@ -8,7 +8,7 @@ namespace vt {
 namespace {
 
 class HeadlessDialogs final : public Dialogs {
-public:
+  public:
     void beep() override {}
     BoxResult message_box(const QString& title, const QString& text, BoxIcon,
                           BoxButtons buttons) override {
@@ -18,7 +18,7 @@ public:
 };
 
 class HeadlessDisplay final : public Display {
-public:
+  public:
     void log_line(const QString&) override {}
     void status_clear() override {}
     void status_line(const QString&) override {}
@@ -26,7 +26,7 @@ public:
     QString status_bar_text() const override { return bar_; }
     void toggle_activity() override {}
 
-private:
+  private:
     QString bar_;
 };
 
@@ -37,10 +37,18 @@ Display* g_display = &g_headless_display;
 
 }  // namespace
 
-Dialogs& dialogs() { return *g_dialogs; }
-Display& display() { return *g_display; }
-void set_dialogs(Dialogs* d) { g_dialogs = d ? d : &g_headless_dialogs; }
-void set_display(Display* d) { g_display = d ? d : &g_headless_display; }
+Dialogs& dialogs() {
+    return *g_dialogs;
+}
+Display& display() {
+    return *g_display;
+}
+void set_dialogs(Dialogs* d) {
+    g_dialogs = d ? d : &g_headless_dialogs;
+}
+void set_display(Display* d) {
+    g_display = d ? d : &g_headless_display;
+}
 
 void ShowFileError(const QString& path) {
     dialogs().beep();

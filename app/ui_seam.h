@@ -12,7 +12,7 @@ enum class BoxButtons { Ok, YesNo };
 enum class BoxResult { Ok, Yes, No };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     virtual void beep() = 0;
     virtual BoxResult message_box(const QString& title, const QString& text, BoxIcon icon,
@@ -22,7 +22,7 @@ public:
 // The main window's places: log list (Memo1), status list (Memo2), status bar
 // and activity indicator.
 class Display {
-public:
+  public:
     virtual ~Display() = default;
     virtual void log_line(const QString& line) = 0;
     virtual void status_clear() = 0;

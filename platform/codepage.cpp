@@ -51,7 +51,8 @@ std::string encode(QStringView text, bool* lossless) {
             out.push_back('?');
         }
     }
-    if (lossless) *lossless = ok;
+    if (lossless)
+        *lossless = ok;
     return out;
 }
 
@@ -82,10 +83,12 @@ bool is_valid(std::string_view s) {
         } else {
             return false;
         }
-        if (i + static_cast<size_t>(len) > n) return false;
+        if (i + static_cast<size_t>(len) > n)
+            return false;
         for (int k = 1; k < len; ++k) {
             const unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-            if ((cc & 0xC0) != 0x80) return false;
+            if ((cc & 0xC0) != 0x80)
+                return false;
             cp = (cp << 6) | (cc & 0x3F);
         }
         if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||

@@ -13,18 +13,23 @@
 namespace vt {
 namespace {
 
-bool is_blank(QChar c) { return c == u' ' || c == u'\t'; }
+bool is_blank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
 
 QStringView trim_blanks(QStringView s) {
     qsizetype b = 0, e = s.size();
-    while (b < e && is_blank(s[b])) ++b;
-    while (e > b && is_blank(s[e - 1])) --e;
+    while (b < e && is_blank(s[b]))
+        ++b;
+    while (e > b && is_blank(s[e - 1]))
+        --e;
     return s.mid(b, e - b);
 }
 
 std::string_view strip_eol(const std::string& raw) {
     std::string_view v(raw);
-    while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.remove_suffix(1);
+    while (!v.empty() && (v.back() == '\n' || v.back() == '\r'))
+        v.remove_suffix(1);
     return v;
 }
 
@@ -32,7 +37,8 @@ bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -54,11 +60,13 @@ std::optional<int32_t> parse_profile_int(QStringView text) {
     if (i < text.size() && text[i] == u'$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    } else if (i + 1 < text.size() && text[i] == u'0' &&
+               (text[i + 1] == u'x' || text[i + 1] == u'X')) {
         base = 16;
         i += 2;
     }
-    if (i >= text.size()) return std::nullopt;
+    if (i >= text.size())
+        return std::nullopt;
     uint64_t v = 0;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
@@ -73,10 +81,12 @@ std::optional<int32_t> parse_profile_int(QStringView text) {
             return std::nullopt;
         }
         v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-        if (v > 0xFFFFFFFFull) return std::nullopt;
+        if (v > 0xFFFFFFFFull)
+            return std::nullopt;
     }
     if (base == 10) {
-        if (negative ? v > 0x80000000ull : v > 0x7FFFFFFFull) return std::nullopt;
+        if (negative ? v > 0x80000000ull : v > 0x7FFFFFFFull)
+            return std::nullopt;
         return negative ? static_cast<int32_t>(-static_cast<int64_t>(v)) : static_cast<int32_t>(v);
     }
     const auto bits = static_cast<uint32_t>(v);
@@ -85,7 +95,8 @@ std::optional<int32_t> parse_profile_int(QStringView text) {
 
 ProfileFile::ProfileFile(QString path) : path_(std::move(path)) {
     QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly)) return;
+    if (!f.open(QIODevice::ReadOnly))
+        return;
     const QByteArray all = f.readAll();
     std::string_view bytes(all.constData(), static_cast<size_t>(all.size()));
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -114,7 +125,8 @@ QString ProfileFile::decode(std::string_view bytes) const {
 
 std::string ProfileFile::encode(const QString& text, bool* lossless) const {
     if (utf8_) {
-        if (lossless) *lossless = true;
+        if (lossless)
+            *lossless = true;
         return text.toStdString();
     }
     return cp1252::encode(text, lossless);
@@ -124,16 +136,19 @@ ProfileFile::Parsed ProfileFile::parse(const std::string& raw) const {
     Parsed p;
     const QString line = decode(strip_eol(raw));
     const QStringView t = trim_blanks(line);
-    if (t.isEmpty() || t[0] == u';' || t[0] == u'#') return p;
+    if (t.isEmpty() || t[0] == u';' || t[0] == u'#')
+        return p;
     if (t[0] == u'[') {
         const qsizetype close = t.indexOf(u']');
-        if (close < 0) return p;
+        if (close < 0)
+            return p;
         p.kind = Parsed::Section;
         p.name = trim_blanks(t.mid(1, close - 1)).toString();
         return p;
     }
     const qsizetype eq = t.indexOf(u'=');
-    if (eq <= 0) return p;
+    if (eq <= 0)
+        return p;
     p.kind = Parsed::Key;
     p.name = trim_blanks(t.left(eq)).toString();
     QStringView v = trim_blanks(t.mid(eq + 1));
@@ -150,7 +165,8 @@ QString ProfileFile::read_string(QStringView section, QStringView key, const QSt
         const Parsed p = parse(raw);
         if (p.kind == Parsed::Section) {
             // Only the first section of a name counts, as with the Windows functions.
-            if (in_section) break;
+            if (in_section)
+                break;
             in_section = p.name.compare(section, Qt::CaseInsensitive) == 0;
         } else if (in_section && p.kind == Parsed::Key &&
                    p.name.compare(key, Qt::CaseInsensitive) == 0) {
@@ -204,7 +220,8 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
     for (size_t i = 0; i < lines.size() && !done; ++i) {
         const Parsed p = parse(lines[i]);
         if (p.kind == Parsed::Section) {
-            if (in_section) break;
+            if (in_section)
+                break;
             in_section = p.name.compare(section, Qt::CaseInsensitive) == 0;
             if (in_section) {
                 section_found = true;
@@ -212,7 +229,8 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
             }
             continue;
         }
-        if (!in_section) continue;
+        if (!in_section)
+            continue;
         if (p.kind == Parsed::Key && p.name.compare(key, Qt::CaseInsensitive) == 0) {
             // Keep the key as it is spelt in the file; only the value changes.
             const std::string& raw = lines[i];
@@ -224,7 +242,8 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         }
     }
     if (!done) {
-        if (!lines.empty() && lines.back().back() != '\n') lines.back() += eol_;
+        if (!lines.empty() && lines.back().back() != '\n')
+            lines.back() += eol_;
         if (section_found) {
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at),
                          make_line(k + u'=' + value));
@@ -245,7 +264,8 @@ bool ProfileFile::save(const std::vector<std::string>& lines) const {
     const QByteArray target = QFile::encodeName(path_);
     QByteArray tmpl = target + ".XXXXXX";
     const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat st {};
     if (::stat(target.constData(), &st) == 0) {
         (void)::fchmod(fd, st.st_mode & 07777);
@@ -255,15 +275,18 @@ bool ProfileFile::save(const std::vector<std::string>& lines) const {
         (void)::fchmod(fd, 0666 & ~mask);
     }
     bool ok = true;
-    if (bom_) ok = write_all(fd, "\xEF\xBB\xBF", 3);
+    if (bom_)
+        ok = write_all(fd, "\xEF\xBB\xBF", 3);
     for (const std::string& l : lines) {
-        if (!ok) break;
+        if (!ok)
+            break;
         ok = write_all(fd, l.data(), l.size());
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmpl.constData(), target.constData()) == 0;
-    if (!ok) ::unlink(tmpl.constData());
+    if (!ok)
+        ::unlink(tmpl.constData());
     return ok;
 }
 

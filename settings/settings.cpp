@@ -35,7 +35,9 @@ const BrandInfo kBrands[3] = {
 };
 // clang-format on
 
-bool is_separator(QChar c) { return c == QDir::separator() || c == u'/'; }
+bool is_separator(QChar c) {
+    return c == QDir::separator() || c == u'/';
+}
 
 // A CsvPos value into `pos[0..limit-1]`. Returns false when a piece is not an
 // integer; `pos` is then untouched.
@@ -45,7 +47,8 @@ bool ParseCsvPos(const QString& value, int limit, std::array<int32_t, 11>& pos) 
     std::array<int32_t, 11> out = pos;
     for (int k = 0; k < pieces.size() && k < limit; ++k) {
         const auto v = parse_profile_int(pieces[k]);
-        if (!v) return false;
+        if (!v)
+            return false;
         out[static_cast<size_t>(k)] = *v > 0 ? *v - 1 : *v;
     }
     pos = out;
@@ -60,23 +63,28 @@ void LoadCsvPos(const ProfileFile& ini, const QString& section, const QString& d
     // A position outside the table would index past the record's fields.
     for (int k = 0; k < limit; ++k) {
         int32_t& p = pos[static_cast<size_t>(k)];
-        if (p < 0 || p >= limit) p = k;
+        if (p < 0 || p >= limit)
+            p = k;
     }
 }
 
 QString CsvPosText(const std::array<int32_t, 11>& pos, int count) {
     QStringList parts;
-    for (int k = 0; k < count; ++k) parts << QString::number(pos[static_cast<size_t>(k)] + 1);
+    for (int k = 0; k < count; ++k)
+        parts << QString::number(pos[static_cast<size_t>(k)] + 1);
     return parts.join(u',');
 }
 
 QString LoadDirectory(const ProfileFile& ini, const QString& key) {
     const QString v = ini.read_string(u"Directory", key, StartDir);
-    if (v.isEmpty() || !QFileInfo(v).isDir()) return StartDir;
+    if (v.isEmpty() || !QFileInfo(v).isDir())
+        return StartDir;
     return WithTrailingSeparator(v);
 }
 
-int32_t ValidSeparator(int32_t index) { return index >= 0 && index <= 4 ? index : 0; }
+int32_t ValidSeparator(int32_t index) {
+    return index >= 0 && index <= 4 ? index : 0;
+}
 
 }  // namespace
 
@@ -84,14 +92,17 @@ const BrandInfo& brand_info(int brand_id) {
     return brand_id == 1 || brand_id == 2 ? kBrands[brand_id] : kBrands[0];
 }
 
-QString IniPath() { return StartDir + IniName; }
+QString IniPath() {
+    return StartDir + IniName;
+}
 
 QString SeparatorValue(int32_t index) {
     return QString::fromUtf16(csvseparators[static_cast<size_t>(ValidSeparator(index))].value);
 }
 
 QString WithTrailingSeparator(const QString& dir) {
-    if (!dir.isEmpty() && is_separator(dir.back())) return dir;
+    if (!dir.isEmpty() && is_separator(dir.back()))
+        return dir;
     return dir + QDir::separator();
 }
 
@@ -100,10 +111,12 @@ void SplitDelimited(QChar delimiter, const QString& text, QStringList& list) {
     // A NUL ends the text, as it ends a C string; without this the scan below
     // would stand still on it for ever.
     qsizetype n = text.indexOf(QChar(u'\0'));
-    if (n < 0) n = text.size();
+    if (n < 0)
+        n = text.size();
     qsizetype i = 0;
     auto skip_blanks = [&] {
-        while (i < n && text[i].unicode() >= 1 && text[i].unicode() <= 32) ++i;
+        while (i < n && text[i].unicode() >= 1 && text[i].unicode() <= 32)
+            ++i;
     };
     skip_blanks();
     while (i < n) {
@@ -124,13 +137,15 @@ void SplitDelimited(QChar delimiter, const QString& text, QStringList& list) {
             }
         } else {
             const qsizetype start = i;
-            while (i < n && text[i].unicode() > 32 && text[i] != delimiter) ++i;
+            while (i < n && text[i].unicode() > 32 && text[i] != delimiter)
+                ++i;
             piece = text.mid(start, i - start);
         }
         list << piece;
         skip_blanks();
         if (i < n && text[i] == delimiter) {
-            if (i == n - 1) list << QString();
+            if (i == n - 1)
+                list << QString();
             ++i;
             skip_blanks();
         }
@@ -146,7 +161,8 @@ void LoadSettings() {
     p.baud = ini.read_integer(u"PORT", u"Baud", 115200);
     p.device = ini.read_integer(u"PORT", u"Device", 0);
     // Some parts test for 0, others for 1: an edited value must mean one thing.
-    if (p.device != 1) p.device = 0;
+    if (p.device != 1)
+        p.device = 0;
     p.minimize = ini.read_bool(u"PARAMETER", u"Minimize", false);
     p.trayicon = ini.read_bool(u"PARAMETER", u"TrayIcon", false);
     p.taskbar = ini.read_bool(u"PARAMETER", u"TaskBar", true);
@@ -175,7 +191,8 @@ void LoadSettings() {
     p.accesskey[1] = ini.read_string(u"Simple System", u"AccessKey", QStringLiteral("I"));
     p.praefix = ini.read_string(u"Options", u"Praefix", QString());
     browserrecord.mode = ini.read_integer(u"Browser", u"ActiveBrowser", 0);
-    if (p.device != 1 && browserrecord.mode != 0 && browserrecord.mode != 1) browserrecord.mode = 0;
+    if (p.device != 1 && browserrecord.mode != 0 && browserrecord.mode != 1)
+        browserrecord.mode = 0;
     p.debug = ini.read_bool(u"DEBUG", u"Debug", false);
     p.donotdelete = ini.read_bool(u"DEBUG", u"DonotDelete", false);
 }
@@ -207,7 +224,8 @@ bool SaveSettings() {
          ini.write_string(u"Simple System", u"BrowserTitle", p.browsertitle[1]) &&
          ini.write_string(u"Simple System", u"FormTitle", p.formtitle[1]) &&
          ini.write_string(u"Directory", u"CSV", p.csvdir);
-    if (ok && IsMiraboOrDoerfal()) ok = ini.write_string(u"Directory", u"CSVOPN2001", p.opn_csvdir);
+    if (ok && IsMiraboOrDoerfal())
+        ok = ini.write_string(u"Directory", u"CSVOPN2001", p.opn_csvdir);
     ok = ok && ini.write_string(u"Directory", u"UGS", p.ugsdir) &&
          ini.write_integer(u"Browser", u"ActiveBrowser", browserrecord.mode) &&
          ini.write_string(u"Options", u"Praefix", p.praefix);

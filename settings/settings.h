@@ -114,8 +114,12 @@ extern bool PortClosed;
 // True once the program is shutting down; every pumping wait ends at once.
 extern bool AppClosing;
 
-inline const BrandInfo& brand() { return brand_info(BrandId); }
-inline bool IsMiraboOrDoerfal() { return BrandId == 1 || BrandId == 2; }
+inline const BrandInfo& brand() {
+    return brand_info(BrandId);
+}
+inline bool IsMiraboOrDoerfal() {
+    return BrandId == 1 || BrandId == 2;
+}
 QString IniPath();  // StartDir + IniName
 
 // Appends the platform separator unless the text already ends with one.

@@ -19,7 +19,7 @@ struct ShownBox {
 };
 
 class RecordingDialogs final : public Dialogs {
-public:
+  public:
     RecordingDialogs() { set_dialogs(this); }
     ~RecordingDialogs() override { set_dialogs(nullptr); }
     void beep() override {
@@ -44,7 +44,7 @@ public:
 };
 
 class RecordingDisplay final : public Display {
-public:
+  public:
     RecordingDisplay() { set_display(this); }
     ~RecordingDisplay() override { set_display(nullptr); }
     void log_line(const QString& line) override { log << line; }

@@ -9,7 +9,7 @@ using namespace vt;
 namespace {
 
 class MessagesTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         MessageTexts = {};
         progpar.language = 0;

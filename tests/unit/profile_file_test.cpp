@@ -17,7 +17,7 @@ using vt::test::write_file;
 namespace {
 
 class ProfileFileTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString path() const { return dir.filePath("t.ini"); }
 };
@@ -81,10 +81,10 @@ TEST_F(ProfileFileTest, WritesKeepEveryOtherLineByteForByte) {
         "Baud = 9600   \r\n"
         "Unknown=keep me\r\n"
         "\r\n"
-        "[Foreign]\n"        // a line end of another kind
+        "[Foreign]\n"  // a line end of another kind
         "x=\"quoted\"\n"
         "[DEBUG]\r\n"
-        "Debug=1";           // no final line end
+        "Debug=1";  // no final line end
     write_file(path(), original);
     ProfileFile ini(path());
     ASSERT_TRUE(ini.write_string(u"port", u"BAUD", "19200"));
@@ -124,12 +124,16 @@ TEST_F(ProfileFileTest, NewFileIsUtf8WithCrLfInOrderOfWrites) {
 }
 
 TEST_F(ProfileFileTest, Windows1252FileStaysWindows1252) {
-    write_file(path(), "[Shop]\r\nTitle=B\xFC" "ro\r\nOther=\xDC\r\n");  // not valid UTF-8
+    write_file(path(),
+               "[Shop]\r\nTitle=B\xFC"
+               "ro\r\nOther=\xDC\r\n");  // not valid UTF-8
     ProfileFile ini(path());
     EXPECT_FALSE(ini.is_utf8());
     EXPECT_EQ(ini.read_string(u"shop", u"Title", ""), "Büro");
     ASSERT_TRUE(ini.write_string(u"Shop", u"Title", "Übersicht"));
-    EXPECT_EQ(str(read_file(path())), "[Shop]\r\nTitle=\xDC" "bersicht\r\nOther=\xDC\r\n");
+    EXPECT_EQ(str(read_file(path())),
+              "[Shop]\r\nTitle=\xDC"
+              "bersicht\r\nOther=\xDC\r\n");
     EXPECT_EQ(ProfileFile(path()).read_string(u"Shop", u"Other", ""), "Ü");
 }
 

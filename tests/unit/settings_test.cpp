@@ -17,7 +17,7 @@ using vt::test::write_file;
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { use_brand(0); }
     void TearDown() override { BrandId = 0; }
 
@@ -154,15 +154,18 @@ TEST_F(SettingsTest, BrandSectionsAndBrandDependentKeys) {
             SCOPED_TRACE(testing::Message() << "brand " << id << " device " << device);
             use_brand(id);
             ini(QByteArray("[PORT]\r\nDevice=") + QByteArray::number(device) +
-                "\r\n[Vantor]\r\nFormTitle=V\r\n[Mirabo]\r\nFormTitle=M\r\n[Doerfal]\r\nFormTitle=D\r\n");
+                "\r\n[Vantor]\r\nFormTitle=V\r\n[Mirabo]\r\nFormTitle=M\r\n[Doerfal]\r\nFormTitle="
+                "D\r\n");
             LoadSettings();
             EXPECT_EQ(progpar.formtitle[0], QString("VMD"[id]));
             progpar.formtitle[0] = "changed";
             ASSERT_TRUE(SaveSettings());
             const bool mirabo_or_doerfal = id != 0;
             EXPECT_EQ(saved("Directory", "CSVOPN2001") != "<absent>", mirabo_or_doerfal);
-            EXPECT_EQ(saved("CSVOPN2001", "Filename") != "<absent>", mirabo_or_doerfal && device == 1);
-            EXPECT_EQ(saved("CSVOPN2001", "CsvPos") != "<absent>", mirabo_or_doerfal && device == 1);
+            EXPECT_EQ(saved("CSVOPN2001", "Filename") != "<absent>",
+                      mirabo_or_doerfal && device == 1);
+            EXPECT_EQ(saved("CSVOPN2001", "CsvPos") != "<absent>",
+                      mirabo_or_doerfal && device == 1);
             EXPECT_EQ(saved("CSVOPN2001", "Separator") != "<absent>",
                       mirabo_or_doerfal && device == 1);
             const char* sections[] = {"Vantor", "Mirabo", "Doerfal"};
@@ -192,8 +195,9 @@ TEST_F(SettingsTest, IniOnlyKeysSurviveSaves) {
         ASSERT_TRUE(SaveSettings());
     }
     const std::string after = str(read_file(IniPath()));
-    for (const char* line : {"Keysendmode=2\r\n", "Language=3\r\n", "AccessKey=Q\r\n",
-                             "AccessKey=B\r\n", "Debug=1\r\n", "DonotDelete=1\r\n", "Overwrite=1\r\n"}) {
+    for (const char* line :
+         {"Keysendmode=2\r\n", "Language=3\r\n", "AccessKey=Q\r\n", "AccessKey=B\r\n",
+          "Debug=1\r\n", "DonotDelete=1\r\n", "Overwrite=1\r\n"}) {
         EXPECT_NE(after.find(line), std::string::npos) << line;
     }
 }
@@ -208,7 +212,9 @@ TEST_F(SettingsTest, NewFileHoldsTheSavedKeysInOrder) {
         "[CSV]\r\nCsvPos=1,2,3,4,5,6\r\nSeparator=0\r\n"
         "[Vantor]\r\nBrowser=0\r\nBrowserTitle=\r\nFormTitle=\r\n"
         "[Simple System]\r\nBrowser=0\r\nBrowserTitle=\r\nFormTitle=\r\n"
-        "[Directory]\r\nCSV=" + d.toStdString() + "\r\nUGS=" + d.toStdString() + "\r\n"
+        "[Directory]\r\nCSV=" +
+        d.toStdString() + "\r\nUGS=" + d.toStdString() +
+        "\r\n"
         "[Browser]\r\nActiveBrowser=0\r\n"
         "[Options]\r\nPraefix=\r\n";
     EXPECT_EQ(str(read_file(IniPath())), expected);
