@@ -215,11 +215,21 @@ void TForm1::ClickTrayIcon(int reason) {
             RestoreFromTray();
             break;
         case QSystemTrayIcon::Context:
-            PopupMenu1->popup(QCursor::pos());
+            // The menu belongs to the button's release: opened on the press,
+            // the release would pick its first item at once.
+            PopupAfterRelease(0);
             break;
         default:
             break;
     }
+}
+
+void TForm1::PopupAfterRelease(int waited_ms) {
+    if (QGuiApplication::mouseButtons() != Qt::NoButton && waited_ms < 2000) {
+        QTimer::singleShot(20, this, [this, waited_ms] { PopupAfterRelease(waited_ms + 20); });
+        return;
+    }
+    PopupMenu1->popup(QCursor::pos());
 }
 
 void TForm1::MinimizeClick() {
@@ -384,7 +394,12 @@ void TForm1::closeEvent(QCloseEvent* e) {
 void TForm1::changeEvent(QEvent* e) {
     if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
         created_) {
-        MinimizeClick();
+        // Hiding inside the state change itself is undone by Qt's own
+        // handling of it; the hook runs right after.
+        QTimer::singleShot(0, this, [this] {
+            if (windowState() & Qt::WindowMinimized)
+                MinimizeClick();
+        });
     }
     QMainWindow::changeEvent(e);
 }

@@ -93,6 +93,7 @@ class TForm1 : public QMainWindow, public Display {
     void AddTray();
     void ClickTrayIcon(int reason);
     void MinimizeClick();
+    void PopupAfterRelease(int waited_ms);
     void OpenComport();
     void CloseComport();
     void RestoreFromTray();

@@ -7,7 +7,9 @@
 //
 // The server (and the window manager, when asked for) end with the process.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,12 @@ inline void stop_servers() {
 inline pid_t spawn(const char* const argv[], int keep_fd = -1) {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // The server must not outlive a test that crashes, nor keep its
+        // output pipes open.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null_fd = ::open("/dev/null", O_RDWR);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
         for (int fd = 3; fd < 256; ++fd) {
             if (fd != keep_fd)
                 ::close(fd);
