@@ -201,8 +201,12 @@ TEST_F(ConvertTest, LinesAcrossReadChunksAllArrive) {
             {LongLine({n, "L", "ART" + n, n, "31.01.2024", "14:05:09"}) + QByteArray(i % 37, 'x')});
         expected += (n + ";L;ART" + n + ";" + n + ";31.01.2024;14:05:09\r\n").toStdString();
     }
+    // A line longer than several chunks.
+    src += Lines({LongLine({"X", "L", "LONG", "1", "31.01.2024", "14:05:09"}) +
+                  QByteArray(300000, 'y')});
+    expected += "X;L;LONG;1;31.01.2024;14:05:09\r\n";
     const ExportResult r = Csv(src);
-    EXPECT_EQ(r.lines, 5000);
+    EXPECT_EQ(r.lines, 5001);
     EXPECT_EQ(r.skipped, 0);
     EXPECT_EQ(str(Out("EXPORT_20240131_140509.CSV")), expected);
 }
