@@ -85,6 +85,9 @@ namespace txt {
 inline constexpr const char* StartTransfer = "Übertragung starten ?";
 inline constexpr const char* Confirm = "Bestätigen";
 inline constexpr const char* FileOpenError = "Fehler beim öffnen der Datei : ";
+inline constexpr const char* FileWriteError = "Fehler beim Schreiben der Datei : ";
+inline constexpr const char* FileReadError = "Fehler beim Lesen der Datei : ";
+inline constexpr const char* SkippedLines = "Übersprungene Zeilen (zu kurz) : ";
 inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";

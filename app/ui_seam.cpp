@@ -50,11 +50,16 @@ void set_display(Display* d) {
     g_display = d ? d : &g_headless_display;
 }
 
-void ShowFileError(const QString& path) {
+namespace {
+void ShowFileBox(const char* text, const QString& path) {
     dialogs().beep();
-    dialogs().message_box(QString::fromUtf8(txt::ErrorTitle),
-                          QString::fromUtf8(txt::FileOpenError) + path, BoxIcon::Error,
-                          BoxButtons::Ok);
+    dialogs().message_box(QString::fromUtf8(txt::ErrorTitle), QString::fromUtf8(text) + path,
+                          BoxIcon::Error, BoxButtons::Ok);
 }
+}  // namespace
+
+void ShowFileError(const QString& path) { ShowFileBox(txt::FileOpenError, path); }
+void ShowFileWriteError(const QString& path) { ShowFileBox(txt::FileWriteError, path); }
+void ShowFileReadError(const QString& path) { ShowFileBox(txt::FileReadError, path); }
 
 }  // namespace vt

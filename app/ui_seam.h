@@ -41,5 +41,8 @@ void set_display(Display* d);
 
 // Beep, then an error box titled "Fehler" with one OK button.
 void ShowFileError(const QString& path);
+// The same box for a file that was opened but could not be written or read to its end.
+void ShowFileWriteError(const QString& path);
+void ShowFileReadError(const QString& path);
 
 }  // namespace vt
