@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/linux/serial_termios.h"
 #include "platform/profile_file.h"
 
 namespace vt::serial {
@@ -44,27 +45,9 @@ bool SpeedFor(int32_t baud, speed_t& out) {
 }
 
 bool Configure(int fd, int32_t baud, Parity parity) {
-    speed_t speed;
-    if (!SpeedFor(baud, speed)) return false;
     termios t{};
     if (tcgetattr(fd, &t) != 0) return false;
-    // Every byte value must pass unchanged: no echo, no line editing, no
-    // signals, no CR/NL translation, no XON/XOFF.
-    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                           IXOFF | IXANY | INPCK);
-    t.c_oflag &= ~tcflag_t(OPOST);
-    t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB);
-    // CRTSCTS is left as the port has it. Modem lines are not a carrier here:
-    // a cradle may never raise DCD.
-    t.c_cflag |= CS8 | CREAD | CLOCAL;
-    if (parity == Parity::Odd) {
-        t.c_cflag |= PARENB | PARODD;
-        t.c_iflag |= INPCK;
-    }
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
+    if (!ApplyLineSettings(t, baud, parity)) return false;
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
@@ -81,6 +64,28 @@ int PollFor(int fd, short events, int wait_ms) {
 bool Valid(Handle h) { return h > 0; }
 
 }  // namespace
+
+bool ApplyLineSettings(termios& t, int32_t baud, Parity parity) {
+    speed_t speed;
+    if (!SpeedFor(baud, speed)) return false;
+    // Every byte value must pass unchanged: no echo, no line editing, no
+    // signals, no CR/NL translation, no XON/XOFF.
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                           IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~tcflag_t(OPOST);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB);
+    // CRTSCTS is left as the port has it. Modem lines are not a carrier here:
+    // a cradle may never raise DCD.
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (parity == Parity::Odd) {
+        t.c_cflag |= PARENB | PARODD;
+        t.c_iflag |= INPCK;
+    }
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    return cfsetispeed(&t, speed) == 0 && cfsetospeed(&t, speed) == 0;
+}
 
 QString ResolveComName(const QString& port, const QString& ini_path) {
     const QString name = port.trimmed();
