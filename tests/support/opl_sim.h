@@ -60,7 +60,9 @@ public:
     }
 
     bool running() { return process_.state() != QProcess::NotRunning; }
-    bool wait_finished(int ms) { return process_.waitForFinished(ms); }
+    bool wait_finished(int ms) {
+        return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
+    }
 
     const QString& pty_path() const { return path_; }
     QString folder() const { return dir_.path(); }
