@@ -116,8 +116,9 @@ TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
     }
     EXPECT_TRUE(plugged);
     EXPECT_TRUE(opl.isActive());
-    // First attempt after 1 s, the retry 2.5 s after it.
-    EXPECT_GE(clock.elapsed(), 3400);
+    // First attempt after 1 s, the retry 2.5 s after it (coarse timers may
+    // fire a few per cent early; a 1 s retry would succeed after 2 s).
+    EXPECT_GE(clock.elapsed(), 3200);
     EXPECT_EQ(display.bar, u" Schnittstelle geöffnet");
 }
 
