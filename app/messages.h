@@ -92,7 +92,28 @@ inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";
 inline constexpr const char* NotActiveSuffix = " Bestellformular nicht aktiv";
+// Targets of the OPL-98xx scanner's files 1 to 3 (file 0 has the brand's text).
+inline constexpr const char* OplTargetSimple = "-> Shop Simple System";
+inline constexpr const char* OplTargetCsv = "-> CSV Export";
+inline constexpr const char* OplTargetUgs = "-> UGS Export";
+// A file name from the scanner that must not become a path.
+inline constexpr const char* RefusedFileName = "Ungültiger Dateiname vom MDE : \"%s\"";
 }  // namespace txt
+
+// Protocol trace lines in the log list (setting `debug`).
+namespace trace {
+inline constexpr const char* PollAck = "Poll -> ACK";
+inline constexpr const char* PollNak = "Poll -> NAK";
+inline constexpr const char* PollError = "Poll -> Error";
+inline constexpr const char* ReceiveAck = "Receive -> ACK";
+inline constexpr const char* ReceiveNak = "Receive -> NAK";
+inline constexpr const char* ReceiveError = "Receive -> Error";
+inline constexpr const char* ReadLineOk = "ReadLine -> ok";
+inline constexpr const char* ControlByte = "??????? ";
+inline constexpr const char* FileinfoOk = "Fileinfo -> OK";
+inline constexpr const char* FileinfoError = "Fileinfo -> Error";
+inline constexpr const char* FileinfoBadNumber = "Fileinfo -> Error: no number in ";
+}  // namespace trace
 
 // Replaces the first "%s" of a catalogue text, as the original's Format did.
 QString FormatS(const QString& pattern, const QString& arg);

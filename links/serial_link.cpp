@@ -1,0 +1,98 @@
+#include "links/serial_link.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "app/ui_seam.h"
+#include "settings/settings.h"
+
+namespace vt {
+
+intptr_t ComHandle = 0;
+
+namespace {
+
+// A read attempt gives up after about this long, so a silent line still lets
+// the loop pump events and check AppClosing often.
+constexpr int32_t kReadAttemptMs = 11;
+constexpr int32_t kSilentStepMs = 100;
+
+bool IsOpen(intptr_t handle) { return handle != 0 && handle != -1; }
+
+void Pump() { QCoreApplication::processEvents(); }
+
+}  // namespace
+
+QString ComDevicePath(const QString& port) { return serial::ResolveComName(port, IniPath()); }
+
+int32_t ComBaudRate(int32_t baud) {
+    switch (baud) {
+        case 2400:
+        case 4800:
+        case 9600:
+        case 19200:
+        case 38400:
+        case 57600:
+        case 115200:
+            return baud;
+        default:
+            return 115200;
+    }
+}
+
+intptr_t ComOpen(const QString& port, int32_t baud, serial::Parity parity) {
+    serial::OpenError error = serial::OpenError::None;
+    const serial::Handle h = serial::Open(ComDevicePath(port), ComBaudRate(baud), parity, &error);
+    if (h == serial::kNoPort) {
+        if (error == serial::OpenError::CannotConfigure) dialogs().beep();
+        return -1;
+    }
+    return h;
+}
+
+bool ComClose(intptr_t& handle) {
+    if (!IsOpen(handle)) return false;
+    serial::Close(handle);
+    handle = 0;
+    return true;
+}
+
+int32_t ComWrite(intptr_t handle, const QByteArray& data) {
+    if (!IsOpen(handle)) return -1;
+    return serial::Write(handle, data.constData(), int32_t(data.size()));
+}
+
+int32_t ComReadByte(intptr_t handle, int32_t timeout_ms) {
+    if (!IsOpen(handle)) return -1;
+    // The budget counts only the pauses between silent attempts, so a byte
+    // that arrives is taken at once and a line arrives at line speed.
+    int32_t elapsed = 0;
+    int32_t received = -1;
+    while (elapsed <= timeout_ms && received < 0 && !AppClosing) {
+        received = serial::ReadByte(handle, kReadAttemptMs);
+        Pump();
+        if (received < 0) {
+            QThread::msleep(kSilentStepMs);
+            elapsed += kSilentStepMs;
+        }
+        Pump();
+    }
+    if (elapsed > timeout_ms) return -1;
+    return received;
+}
+
+void ComPurgeInput(intptr_t handle) {
+    if (!IsOpen(handle)) return;
+    serial::PurgeInput(handle);
+}
+
+void DelayWithMessages(int32_t ms) {
+    int32_t elapsed = 0;
+    while (elapsed < ms && !AppClosing) {
+        Pump();
+        QThread::msleep(10);
+        elapsed += 10;
+    }
+}
+
+}  // namespace vt

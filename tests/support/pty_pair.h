@@ -1,0 +1,115 @@
+#pragma once
+// A pseudo-terminal whose far end the test holds: the code under test opens
+// slave_path() as its serial port, the test plays the device on the master.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace vt::test {
+
+class PtyPair {
+public:
+    PtyPair() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        path_ = QString::fromLocal8Bit(::ptsname(master_));
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        // The master end must not translate what the device sends either.
+        termios t{};
+        if (::tcgetattr(master_, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::tcsetattr(master_, TCSANOW, &t);
+        }
+    }
+    ~PtyPair() {
+        join();
+        close_master();
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const QString& slave_path() const { return path_; }
+    int master() const { return master_; }
+
+    // Gives up after two seconds in which the host took nothing, so a test
+    // whose host stopped reading cannot hang; returns the bytes sent.
+    qsizetype send(const QByteArray& bytes) const {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+            pollfd p{master_, POLLOUT, 0};
+            if (::poll(&p, 1, 2000) <= 0) break;
+        }
+        return done;
+    }
+
+    // Up to `max` bytes the host sent, waiting at most `wait_ms` for the first.
+    QByteArray receive(int wait_ms = 0, qsizetype max = 65536) const {
+        QByteArray out;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, wait_ms) <= 0 || !(p.revents & POLLIN)) return out;
+        char buf[4096];
+        while (out.size() < max) {
+            const ssize_t n = ::read(master_, buf, size_t(std::min<qsizetype>(sizeof buf, max - out.size())));
+            if (n <= 0) break;
+            out.append(buf, n);
+            if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) break;
+        }
+        return out;
+    }
+
+    // On another thread: waits until the host has sent `count` bytes (they
+    // are kept in heard()), then sends `reply`. Answers that must come after
+    // something the host does first (such as discarding its input) need this.
+    void reply_after(int count, QByteArray reply) {
+        join();
+        heard_.clear();
+        worker_ = std::thread([this, count, reply] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (heard_.size() < count && std::chrono::steady_clock::now() < deadline) {
+                heard_ += receive(50, count - heard_.size());
+            }
+            if (heard_.size() == count && !reply.isEmpty()) send(reply);
+        });
+    }
+    // What the host sent before reply_after answered; waits for the answer.
+    QByteArray heard() {
+        join();
+        return heard_;
+    }
+
+    void close_master() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    void join() {
+        if (worker_.joinable()) worker_.join();
+    }
+
+    int master_ = -1;
+    QString path_;
+    std::thread worker_;
+    QByteArray heard_;
+};
+
+}  // namespace vt::test

@@ -1,0 +1,514 @@
+// opl98xx-sim: an OPL-98xx memory scanner in its cradle, played on a
+// pseudo-terminal. It prints the terminal's path on its first output line;
+// a host opens that path as its serial port.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
+constexpr char EOT = 0x04;
+constexpr char ACK = 0x06;
+constexpr char NAK = 0x15;
+
+const char* const kUsage = R"(usage: opl98xx-sim --dir DIR [options]
+
+Plays an OPL-98xx scanner on a pseudo-terminal. The first output line is the
+terminal's path (for example /dev/pts/7); open it as the serial port.
+
+The scanner holds four files, read from DIR at start-up, one payload line per
+text line (LF or CR LF): table entry 0 (brand shop), 1 ("Simple System"
+shop), 2 (CSV), 3 (UGS). A missing file is reported with 0 records.
+
+  --dir DIR            folder with the scanner's files (required)
+  --file N=NAME        file in DIR for table entry N, reported under NAME
+                       (defaults: SHOP.TXT, SIMPLE.TXT, CSV.TXT, UGS.TXT)
+  --log FILE           append one line per exchange to FILE
+  --baud N             pace the bytes the scanner sends at N baud, 10 bits a
+                       byte (each byte is handed over when it would have
+                       fully arrived); 0 or absent: as fast as possible.
+                       The host's bytes are taken as they come.
+  --drop-after-end     forget a file once the host has acknowledged its end
+                       marker (its entry then reports 0 records)
+  --ack-timeout-ms N   give up a transfer when the host does not acknowledge
+                       a line within N ms (default 5000)
+  --gap-ms N           length of the pause of the "gap" fault (default 3000)
+  --endless-bytes N    bytes of the "endless" line (default 12288)
+  --fault KIND[:CMD[:LINE]]
+                       inject a fault once, at the next command CMD (HMS0..
+                       HMS4, HME0; any command when left out); LINE counts
+                       the frames of the answer from 0 (default 0).
+                       May be given several times; each fires once.
+     no-answer         the command gets no answer at all
+     nak               the command is answered with NAK
+     byte              the command is answered with 0x41
+     hangup            the scanner closes the terminal and exits
+     broken-frame      frame LINE starts with 0x41 instead of STX
+     gap               frame LINE pauses --gap-ms in its middle
+     garbage           frame LINE is followed by "XYZ" after its ETX
+     endless           frame LINE never ends: --endless-bytes bytes, no ETX;
+                       the transfer ends there
+  --help               this text
+
+Protocol: a command is STX, four letters, ETX. "HMS0" is answered with ACK
+and the file table, one frame per entry ("NAME;SIZE;COUNT"), then the end
+marker; "HMS1".."HMS4" with ACK, the file's lines and the end marker;
+"HME0" with ACK. A frame is STX, payload, a four-digit hex trailer (the sum
+of the payload bytes), ETX; the end marker's payload is EOT. Each frame after
+the first waits for the host's ACK of the previous one.
+)";
+
+enum class FaultKind { NoAnswer, Nak, Byte, Hangup, BrokenFrame, Gap, Garbage, Endless };
+
+struct Fault {
+    FaultKind kind;
+    std::string command;  // empty: any
+    int line = 0;
+    bool used = false;
+};
+
+struct ScannerFile {
+    std::string name;
+    std::vector<std::string> lines;
+    long size = 0;
+};
+
+struct Options {
+    std::string dir;
+    std::array<std::string, 4> names = {"SHOP.TXT", "SIMPLE.TXT", "CSV.TXT", "UGS.TXT"};
+    std::string log;
+    long baud = 0;
+    bool drop_after_end = false;
+    int ack_timeout_ms = 5000;
+    int gap_ms = 3000;
+    long endless_bytes = 12288;
+    std::vector<Fault> faults;
+};
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+class Scanner {
+public:
+    explicit Scanner(Options o) : opt_(std::move(o)), start_(Clock::now()) {
+        if (!opt_.log.empty()) log_ = std::fopen(opt_.log.c_str(), "a");
+        if (opt_.baud > 0) byte_time_ = std::chrono::nanoseconds(10'000'000'000LL / opt_.baud);
+    }
+    ~Scanner() {
+        if (log_) std::fclose(log_);
+    }
+
+    bool OpenTerminal() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
+        const char* name = ::ptsname(master_);
+        if (!name) return false;
+        slave_path_ = name;
+        // Holding the other end open keeps the terminal alive while no host
+        // has it open, so a host may close and reopen it at will.
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_ < 0) return false;
+        termios t{};
+        if (::tcgetattr(slave_, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::tcsetattr(slave_, TCSANOW, &t);
+        }
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+
+    const std::string& slave_path() const { return slave_path_; }
+
+    void LoadFiles() {
+        for (size_t i = 0; i < files_.size(); ++i) {
+            ScannerFile& f = files_[i];
+            f.name = opt_.names[i];
+            std::ifstream in(opt_.dir + "/" + f.name, std::ios::binary);
+            if (!in) continue;
+            std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            f.size = long(all.size());
+            std::istringstream lines(all);
+            std::string line;
+            while (std::getline(lines, line)) {
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                f.lines.push_back(line);
+            }
+            Log("LOAD %zu %s %zu lines", i, f.name.c_str(), f.lines.size());
+        }
+    }
+
+    int Run() {
+        while (!g_stop) {
+            // A command may have begun while a transfer waited for its ACK.
+            const int b = pending_command_ ? STX : ReadByte(200);
+            pending_command_ = false;
+            if (b < 0) continue;
+            if (b != STX) {
+                Log("RX stray 0x%02X", b);
+                continue;
+            }
+            if (!HandleCommand()) return 0;
+        }
+        Log("STOP");
+        return 0;
+    }
+
+private:
+    void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+        if (!log_) return;
+        const double t = std::chrono::duration<double>(Clock::now() - start_).count();
+        std::fprintf(log_, "%.3f ", t);
+        va_list ap;
+        va_start(ap, fmt);
+        std::vfprintf(log_, fmt, ap);
+        va_end(ap);
+        std::fputc('\n', log_);
+        std::fflush(log_);
+    }
+
+    // -1 when nothing arrives within `timeout_ms`.
+    int ReadByte(int timeout_ms) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            unsigned char b;
+            const ssize_t n = ::read(master_, &b, 1);
+            if (n == 1) return b;
+            if (g_stop) return -1;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) return -1;
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, int(std::min<long long>(left, 200))) > 0 && !(p.revents & POLLIN)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+
+    void WriteAll(const std::string& bytes) {
+        size_t done = 0;
+        while (done < bytes.size() && !g_stop) {
+            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += size_t(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            } else {
+                pollfd p{master_, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+            }
+        }
+    }
+
+    // Hands each byte over when it would have fully arrived on a line of the
+    // configured speed; the wire is idle (not saving up time) between sends.
+    void Send(const std::string& bytes) {
+        if (opt_.baud <= 0) {
+            WriteAll(bytes);
+            return;
+        }
+        const auto now = Clock::now();
+        if (wire_ < now) wire_ = now;
+        std::string pending;
+        for (char c : bytes) {
+            const auto due = wire_ + byte_time_;
+            if (due > Clock::now()) {
+                WriteAll(pending);
+                pending.clear();
+                std::this_thread::sleep_until(due);
+            }
+            pending += c;
+            wire_ = due;
+        }
+        WriteAll(pending);
+    }
+
+    Fault* TakeFault(const std::string& command, bool line_fault, int line) {
+        for (Fault& f : opt_.faults) {
+            if (f.used || (!f.command.empty() && f.command != command)) continue;
+            const bool is_line = f.kind == FaultKind::BrokenFrame || f.kind == FaultKind::Gap ||
+                                 f.kind == FaultKind::Garbage || f.kind == FaultKind::Endless;
+            if (is_line != line_fault || (line_fault && f.line != line)) continue;
+            f.used = true;
+            return &f;
+        }
+        return nullptr;
+    }
+
+    // The rest of a command after its STX; false when the scanner hangs up.
+    bool HandleCommand() {
+        std::string cmd;
+        for (int i = 0; i < 5; ++i) {
+            const int b = ReadByte(1000);
+            if (b < 0) {
+                Log("RX broken command");
+                return true;
+            }
+            cmd += char(b);
+        }
+        if (cmd.back() != ETX) {
+            Log("RX broken command");
+            return true;
+        }
+        cmd.pop_back();
+        Log("RX %s", cmd.c_str());
+        int file = -1;
+        if (cmd == "HMS0") {
+            file = -1;
+        } else if (cmd.size() == 4 && cmd.compare(0, 3, "HMS") == 0 && cmd[3] >= '1' && cmd[3] <= '4') {
+            file = cmd[3] - '1';
+        } else if (cmd != "HME0") {
+            Log("RX unknown command");
+            return true;
+        }
+        if (Fault* f = TakeFault(cmd, false, 0)) {
+            switch (f->kind) {
+                case FaultKind::NoAnswer:
+                    Log("FAULT no-answer %s", cmd.c_str());
+                    return true;
+                case FaultKind::Nak:
+                    Log("FAULT nak %s", cmd.c_str());
+                    Send(std::string(1, NAK));
+                    return true;
+                case FaultKind::Byte:
+                    Log("FAULT byte %s", cmd.c_str());
+                    Send("A");
+                    return true;
+                case FaultKind::Hangup:
+                    Log("FAULT hangup %s", cmd.c_str());
+                    ::close(master_);
+                    ::close(slave_);
+                    return false;
+                default:
+                    break;
+            }
+        }
+        Send(std::string(1, ACK));
+        Log("TX ACK");
+        if (cmd == "HME0") return true;
+        std::vector<std::string> payloads;
+        if (file < 0) {
+            for (const ScannerFile& f : files_) {
+                payloads.push_back(f.name + ";" + std::to_string(f.size) + ";" +
+                                   std::to_string(f.lines.size()));
+            }
+        } else {
+            payloads = files_[size_t(file)].lines;
+        }
+        payloads.push_back(std::string(1, EOT));
+        if (Transfer(cmd, payloads) && file >= 0 && opt_.drop_after_end) {
+            files_[size_t(file)].lines.clear();
+            files_[size_t(file)].size = 0;
+            Log("DROP %d", file);
+        }
+        return true;
+    }
+
+    static std::string Frame(const std::string& payload) {
+        unsigned sum = 0;
+        for (unsigned char c : payload) sum += c;
+        char trailer[8];
+        std::snprintf(trailer, sizeof trailer, "%04X", sum & 0xFFFF);
+        return std::string(1, STX) + payload + trailer + std::string(1, ETX);
+    }
+
+    // Sends the frames one by one, each after the ACK of the one before;
+    // true when the last one (the end marker) was acknowledged.
+    bool Transfer(const std::string& cmd, const std::vector<std::string>& payloads) {
+        for (size_t i = 0; i < payloads.size(); ++i) {
+            std::string frame = Frame(payloads[i]);
+            Fault* f = TakeFault(cmd, true, int(i));
+            const bool end = i + 1 == payloads.size();
+            if (!f) {
+                Send(frame);
+                Log("TX frame %zu%s", i, end ? " end" : "");
+            } else if (f->kind == FaultKind::BrokenFrame) {
+                frame[0] = 'A';
+                Send(frame);
+                Log("FAULT broken-frame %s %zu", cmd.c_str(), i);
+            } else if (f->kind == FaultKind::Gap) {
+                const size_t half = frame.size() / 2;
+                Send(frame.substr(0, half));
+                Log("FAULT gap %s %zu", cmd.c_str(), i);
+                std::this_thread::sleep_for(std::chrono::milliseconds(opt_.gap_ms));
+                Send(frame.substr(half));
+                Log("FAULT gap over");
+            } else if (f->kind == FaultKind::Garbage) {
+                Send(frame + "XYZ");
+                Log("FAULT garbage %s %zu", cmd.c_str(), i);
+            } else {
+                Log("FAULT endless %s %zu", cmd.c_str(), i);
+                std::string endless(1, STX);
+                endless.append(size_t(std::max(0L, opt_.endless_bytes - 1)), 'E');
+                Send(endless);
+                Log("FAULT endless over");
+                return false;
+            }
+            if (!AwaitAck()) return false;
+        }
+        Log("DONE %s %zu frames", cmd.c_str(), payloads.size());
+        return true;
+    }
+
+    bool AwaitAck() {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(opt_.ack_timeout_ms);
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            const int b = left > 0 ? ReadByte(int(left)) : -1;
+            if (b == ACK) {
+                Log("RX ACK");
+                return true;
+            }
+            if (b < 0) {
+                Log("RX no ACK, transfer abandoned");
+                return false;
+            }
+            if (b == STX) {
+                // The host has moved on to its next command.
+                Log("RX command instead of ACK, transfer abandoned");
+                pending_command_ = true;
+                return false;
+            }
+            Log("RX stray 0x%02X", b);
+        }
+    }
+
+    Options opt_;
+    Clock::time_point start_;
+    FILE* log_ = nullptr;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_path_;
+    std::array<ScannerFile, 4> files_;
+    std::chrono::nanoseconds byte_time_{0};
+    Clock::time_point wire_{};
+    bool pending_command_ = false;
+};
+
+bool ParseFault(const std::string& spec, Fault& f) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(spec);
+    while (std::getline(in, part, ':')) parts.push_back(part);
+    if (parts.empty() || parts.size() > 3) return false;
+    static const std::pair<const char*, FaultKind> kKinds[] = {
+        {"no-answer", FaultKind::NoAnswer},  {"nak", FaultKind::Nak},
+        {"byte", FaultKind::Byte},           {"hangup", FaultKind::Hangup},
+        {"broken-frame", FaultKind::BrokenFrame}, {"gap", FaultKind::Gap},
+        {"garbage", FaultKind::Garbage},     {"endless", FaultKind::Endless}};
+    bool found = false;
+    for (const auto& [name, kind] : kKinds) {
+        if (parts[0] == name) {
+            f.kind = kind;
+            found = true;
+        }
+    }
+    if (!found) return false;
+    if (parts.size() > 1) f.command = parts[1];
+    if (parts.size() > 2) {
+        char* end = nullptr;
+        f.line = int(std::strtol(parts[2].c_str(), &end, 10));
+        if (!end || *end || f.line < 0) return false;
+    }
+    return true;
+}
+
+bool ParseLong(const char* text, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text, &end, 10);
+    return errno == 0 && end && end != text && !*end && out >= 0;
+}
+
+int Usage(const char* error) {
+    if (error) std::fprintf(stderr, "opl98xx-sim: %s\n\n", error);
+    std::fputs(kUsage, error ? stderr : stdout);
+    return error ? 2 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        long n = 0;
+        if (a == "--help" || a == "-h") return Usage(nullptr);
+        if (a == "--drop-after-end") {
+            opt.drop_after_end = true;
+            continue;
+        }
+        const char* v = value();
+        if (!v) return Usage(("missing value for " + a).c_str());
+        if (a == "--dir") {
+            opt.dir = v;
+        } else if (a == "--log") {
+            opt.log = v;
+        } else if (a == "--file") {
+            const std::string s = v;
+            if (s.size() < 3 || s[0] < '0' || s[0] > '3' || s[1] != '=') {
+                return Usage("--file wants N=NAME with N 0..3");
+            }
+            opt.names[size_t(s[0] - '0')] = s.substr(2);
+        } else if (a == "--fault") {
+            Fault f{};
+            if (!ParseFault(v, f)) return Usage(("unknown fault " + std::string(v)).c_str());
+            opt.faults.push_back(f);
+        } else if (a == "--baud" && ParseLong(v, n)) {
+            opt.baud = n;
+        } else if (a == "--ack-timeout-ms" && ParseLong(v, n)) {
+            opt.ack_timeout_ms = int(n);
+        } else if (a == "--gap-ms" && ParseLong(v, n)) {
+            opt.gap_ms = int(n);
+        } else if (a == "--endless-bytes" && ParseLong(v, n)) {
+            opt.endless_bytes = n;
+        } else {
+            return Usage(("bad option " + a + " " + v).c_str());
+        }
+    }
+    if (opt.dir.empty()) return Usage("--dir is required");
+
+    // A test that dies must not leave a scanner behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    Scanner scanner(opt);
+    if (!scanner.OpenTerminal()) {
+        std::fprintf(stderr, "opl98xx-sim: cannot open a pseudo-terminal: %s\n", std::strerror(errno));
+        return 1;
+    }
+    scanner.LoadFiles();
+    std::printf("%s\n", scanner.slave_path().c_str());
+    std::fflush(stdout);
+    return scanner.Run();
+}
