@@ -2,9 +2,6 @@
 // record, what it writes back, and the port list it offers.
 
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -27,6 +24,7 @@
 #include "settings/settings.h"
 #include "settings/setup.h"
 #include "tests/support/modal_answer.h"
+#include "tests/support/pseudo_terminals.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/test_display.h"
@@ -100,8 +98,6 @@ class SetupDialogTest : public ::testing::Test {
         IniName = saved_ini_;
         port_list_roots() = saved_roots_;
         opn = opnstruct{};
-        for (int fd : fds_)
-            ::close(fd);
     }
 
     void MakeForms() {
@@ -122,14 +118,6 @@ class SetupDialogTest : public ::testing::Test {
         emit box->activated(index);
     }
 
-    QString OpenPty() {
-        int master = -1, slave = -1;
-        char name[256];
-        EXPECT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        fds_ << master << slave;
-        return QString::fromUtf8(name);
-    }
-
     // A deep tree of real folders whose full path does not fit the edit.
     static QString DeepFolder(QTemporaryDir& root) {
         QString path = root.path();
@@ -146,7 +134,7 @@ class SetupDialogTest : public ::testing::Test {
     std::unique_ptr<TFormDirSelect> dir_select_;
     std::unique_ptr<TFormSetup1> form_;
     test::RecordingDialogs boxes_;
-    QList<int> fds_;
+    test::PseudoTerminals ptys_;
     progparstruct saved_;
     int saved_brand_ = 0;
     QString saved_start_, saved_ini_;
@@ -437,9 +425,9 @@ TEST_F(SetupDialogTest, DirectoryButtonsWriteAtOnceAndCancelKeepsTheDirectory) {
 }
 
 TEST_F(SetupDialogTest, MappedPseudoTerminalsFillTheirEntriesAndTheSelectionSurvivesARefresh) {
-    const QString a = OpenPty();
-    const QString b = OpenPty();
-    const QString c = OpenPty();
+    const QString a = ptys_.Open();
+    const QString b = ptys_.Open();
+    const QString c = ptys_.Open();
     test::write_file(
         IniPath(),
         ("[Ports]\r\nCOM12=" + b + "\r\nCOM3=" + a + "\r\nCOM100=" + c + "\r\n").toUtf8());
@@ -454,7 +442,7 @@ TEST_F(SetupDialogTest, MappedPseudoTerminalsFillTheirEntriesAndTheSelectionSurv
     EXPECT_EQ(box->currentIndex(), 11);
 
     // A port that appears while the dialog is open shows up when the list drops down.
-    const QString d = OpenPty();
+    const QString d = ptys_.Open();
     test::write_file(
         IniPath(), ("[Ports]\r\nCOM12=" + b + "\r\nCOM3=" + a + "\r\nCOM5=" + d + "\r\n").toUtf8());
     box->showPopup();

@@ -2,9 +2,6 @@
 // under which COM name.
 
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,6 +9,7 @@
 #include "platform/port_list.h"
 #include "settings/get_ports.h"
 #include "settings/settings.h"
+#include "tests/support/pseudo_terminals.h"
 #include "tests/support/temp_files.h"
 
 using namespace vt;
@@ -90,8 +88,6 @@ class PortListTest : public ::testing::Test {
         port_list_roots() = saved_roots_;
         StartDir = saved_start_;
         IniName = saved_ini_;
-        for (int fd : fds_)
-            ::close(fd);
     }
 
     // A tty in sysfs; with a node in the fake /dev when `node` is set.
@@ -120,20 +116,12 @@ class PortListTest : public ::testing::Test {
         ASSERT_TRUE(QFile::link(interface, tty + "/device"));
     }
 
-    QString OpenPty() {
-        int master = -1, slave = -1;
-        char name[256];
-        EXPECT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        fds_ << master << slave;
-        return QString::fromUtf8(name);
-    }
-
     void WriteIni(const QByteArray& ports) {
         test::write_file(IniPath(), "[PORT]\r\nPort=COM1\r\n[Ports]\r\n" + ports);
     }
 
     QTemporaryDir start_, root_;
-    QList<int> fds_;
+    test::PseudoTerminals ptys_;
     PortListRoots saved_roots_;
     QString saved_start_, saved_ini_;
 };
@@ -160,8 +148,8 @@ TEST_F(PortListTest, PresentDevicesAppearUnderTheirComNames) {
 TEST_F(PortListTest, HandMappedPortsComeFirstAndHideTheDefaultTheyReplace) {
     AddTty("ttyS0", true, "4");
     AddTty("ttyS1", true, "4");
-    const QString a = OpenPty();
-    const QString b = OpenPty();
+    const QString a = ptys_.Open();
+    const QString b = ptys_.Open();
     // COM2 now means a pseudo-terminal, so ttyS1 cannot be reached by that name.
     WriteIni(("COM3=" + a + "\r\nCOM12=" + b + "\r\nCOM2=" + a +
               "\r\nCOM4=/nonexistent/tty\r\nCOM5=" + port_list_roots().dev + "/ttyS0\r\n")
@@ -175,7 +163,7 @@ TEST_F(PortListTest, HandMappedPortsComeFirstAndHideTheDefaultTheyReplace) {
 }
 
 TEST_F(PortListTest, OnlyOpenableLeavesOutWhatCannotBeOpened) {
-    const QString pty = OpenPty();
+    const QString pty = ptys_.Open();
     const QString folder = root_.filePath("not-a-tty");
     QDir().mkpath(folder);
     WriteIni(("COM7=" + pty + "\r\nCOM8=" + folder + "\r\n").toUtf8());
