@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/messages.h"
@@ -45,7 +46,9 @@ TFormDirNew::TFormDirNew(QWidget* parent) : QDialog(parent) {
 
 void TFormDirNew::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormActivate();
+    // A window manager's restore also shows the window; only an opening refills it.
+    if (!event->spontaneous())
+        FormActivate();
 }
 
 void TFormDirNew::FormActivate() {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -169,7 +170,9 @@ void TFormDirSelect::DirectoryListBoxOpen(QListWidgetItem* item) {
 
 void TFormDirSelect::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormActivate();
+    // A window manager's restore also shows the window; only an opening refills it.
+    if (!event->spontaneous())
+        FormActivate();
 }
 
 void TFormDirSelect::FormActivate() {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -251,7 +252,9 @@ TFormSetup1::TFormSetup1(TFormDirSelect* dir_select, QWidget* parent)
 
 void TFormSetup1::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormActivate();
+    // A window manager's restore also shows the window; only an opening refills it.
+    if (!event->spontaneous())
+        FormActivate();
 }
 
 void TFormSetup1::FormActivate() {
