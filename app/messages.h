@@ -98,6 +98,47 @@ inline constexpr const char* OplTargetCsv = "-> CSV Export";
 inline constexpr const char* OplTargetUgs = "-> UGS Export";
 // A file name from the scanner that must not become a path.
 inline constexpr const char* RefusedFileName = "Ungültiger Dateiname vom MDE : \"%s\"";
+
+inline constexpr const char* ProgramVersion = "1.18";
+
+// Settings dialog
+inline constexpr const char* ProgramVersionLabel = "Programmversion : ";
+inline constexpr const char* DllVersionLabel = "DLL-Version :";
+inline constexpr const char* Parameters = "Parameter";
+inline constexpr const char* Minimize = "Anwendung verkleinern";
+inline constexpr const char* TrayIcon = "Icon in Traybar anzeigen";
+inline constexpr const char* TaskBar = "Anzeige in Taskbar aktivieren";
+inline constexpr const char* ConfirmCloseOption = "Beenden bestätigen";
+inline constexpr const char* TabShop = "Shop";
+inline constexpr const char* TabCsv = "CSV";
+inline constexpr const char* TabUgs = "UGS";
+inline constexpr const char* Browser = "Browser";
+inline constexpr const char* BrowserTitle = "Browsertitel";
+inline constexpr const char* FormTitle = "Formulattitel";
+inline constexpr const char* RemovePrefix = "Präfix entfernen";
+inline constexpr const char* ShopSimpleSystem = "Shop Simple System";
+inline constexpr const char* FileGroup = "Datei";
+inline constexpr const char* Directory = "Verzeichnis";
+inline constexpr const char* Change = "Ändern";
+inline constexpr const char* FileName = "Dateiname";
+inline constexpr const char* ColumnOrder = "Reihenfolge";
+inline constexpr const char* Separator = "Trennzeichen";
+inline constexpr const char* Ellipsis = "...";
+
+// Port list
+inline constexpr const char* PortSeparatorShort = "  :  ";
+inline constexpr const char* PortSeparatorLong = " :  ";
+inline constexpr const char* PortUart = "Serielle Schnittstelle";
+inline constexpr const char* PortUsb = "USB-Schnittstelle";
+inline constexpr const char* PortPseudoTerminal = "Pseudo-Terminal";
+
+// Directory dialogs
+inline constexpr const char* NewDirectory = "Neues Verzeichnis";
+inline constexpr const char* New = "Neu";
+inline constexpr const char* Cancel = "Abbrechen";
+inline constexpr const char* Accept = "Übernehmen";
+inline constexpr const char* Create = "Erstellen";
+inline constexpr const char* CannotCreateDirectory = "Verzeichnis konnte nicht erstellt werden.";
 }  // namespace txt
 
 // Protocol trace lines in the log list (setting `debug`).

@@ -1,0 +1,7 @@
+#include "settings/opn_state.h"
+
+namespace vt {
+
+opnstruct opn;
+
+}  // namespace vt
