@@ -88,6 +88,9 @@ inline constexpr const char* FileOpenError = "Fehler beim öffnen der Datei : ";
 inline constexpr const char* FileWriteError = "Fehler beim Schreiben der Datei : ";
 inline constexpr const char* FileReadError = "Fehler beim Lesen der Datei : ";
 inline constexpr const char* SkippedLines = "Übersprungene Zeilen (zu kurz) : ";
+inline constexpr const char* ShortRecord = "Satz zu kurz, unvollständig übertragen : ";
+inline constexpr const char* BatchLeftOnClipboard =
+    "Bestellformular nicht aktiv: die Zeilen liegen in der Zwischenablage.";
 inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";

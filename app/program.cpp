@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include "app/trans_main.h"
+#include "settings/setup.h"
 #include "settings/settings.h"
 
 namespace vt {

@@ -22,12 +22,14 @@
 #include "app/jpeg_image.h"
 #include "app/main_timers.h"
 #include "app/messages.h"
+#include "links/opl_protocol.h"
+#include "links/port_control.h"
+#include "settings/setup.h"
 #include "settings/settings.h"
 
 namespace vt {
 namespace {
 
-constexpr const char* kVersion = "1.18";
 constexpr int kLogoWidth = 439;
 constexpr int kLogoHeight = 100;
 
@@ -136,6 +138,7 @@ void TForm1::BuildComponents() {
         t->stop();
     }
     Timers = MainTimers{&TimerOPL, &TimerOPLComopen, &TimerOPN, &TimerOPNComopen};
+    connect(&TimerOPLComopen, &QTimer::timeout, this, [] { TimerOPLComopenTimer(); });
 }
 
 void TForm1::FormCreate() {
@@ -159,6 +162,7 @@ void TForm1::SetupBrand() {
     const BrandInfo& b = brand();
     IniName = QString::fromUtf8(b.ini_name);
     SpeedButton1->setText(QString::fromUtf8(b.shop_button));
+    OplFiles[0].m2text = QString::fromUtf8(b.opl_file0_text);
     QLabel* logos[3] = {ImageOrbelin, ImageMirabo, ImageDoerfal};
     QLabel* shown = logos[b.id];
     Panel1->setFixedHeight(shown->height() + 2);
@@ -315,7 +319,7 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::SetCaptions() {
     setWindowTitle(Text(brand().caption_name) + QStringLiteral("  ") + Text(msg::Version) + u' ' +
-                   QString::fromLatin1(kVersion));
+                   QString::fromUtf8(txt::ProgramVersion));
     Einstellungen1->setText(Text(msg::Settings));
 }
 
@@ -323,13 +327,13 @@ void TForm1::Info1Click() {
     const QString name = Text(brand().info_name);
     dialogs().message_box(
         name,
-        name + QStringLiteral("  ") + Text(msg::Version) + u' ' + QString::fromLatin1(kVersion),
+        name + QStringLiteral("  ") + Text(msg::Version) + u' ' + QString::fromUtf8(txt::ProgramVersion),
         BoxIcon::Information, BoxButtons::Ok);
 }
 
 void TForm1::Einstellungen1Click() {
     CloseComport();
-    // The settings dialog is shown here once it exists.
+    if (FormSetup1) FormSetup1->exec();
     Memo1->clear();
     Memo2->clear();
     SetCaptions();
@@ -341,9 +345,9 @@ void TForm1::Beenden1Click() {
     close();
 }
 
-void TForm1::OpenComport() {}
+void TForm1::OpenComport() { vt::OpenComport(); }
 
-void TForm1::CloseComport() {}
+void TForm1::CloseComport() { vt::CloseComport(); }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress) {
