@@ -41,6 +41,7 @@ class TForm1 : public QMainWindow, public Display {
     void status_bar(const QString& text) override;
     QString status_bar_text() const override;
     void toggle_activity() override;
+    void update_tray(bool ready, const QString& tooltip) override { UpdateTray(ready, tooltip); }
 
     void SpeedButton1Click();
     void SetCaptions();

@@ -25,6 +25,7 @@ class HeadlessDisplay final : public Display {
     void status_bar(const QString& text) override { bar_ = text; }
     QString status_bar_text() const override { return bar_; }
     void toggle_activity() override {}
+    void update_tray(bool, const QString&) override {}
 
   private:
     QString bar_;

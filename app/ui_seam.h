@@ -30,6 +30,8 @@ class Display {
     virtual void status_bar(const QString& text) = 0;
     virtual QString status_bar_text() const = 0;
     virtual void toggle_activity() = 0;
+    // The tray icon: the ready (cyan) or not-ready (red) scanner, and its tooltip.
+    virtual void update_tray(bool ready, const QString& tooltip) = 0;
 };
 
 // Never null: without an installed implementation a headless one writes to

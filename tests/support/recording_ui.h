@@ -53,6 +53,14 @@ class RecordingDisplay final : public Display {
     void status_bar(const QString& text) override { bar = text; }
     QString status_bar_text() const override { return bar; }
     void toggle_activity() override { ++toggles; }
+    void update_tray(bool ready, const QString& tooltip) override {
+        tray_ready = ready;
+        tray_tip = tooltip;
+        ++tray_updates;
+    }
+    bool tray_ready = true;
+    QString tray_tip;
+    int tray_updates = 0;
     QStringList log;
     QStringList status;
     QString bar;
