@@ -38,8 +38,10 @@ public:
         }
     }
 
-    // Starts the simulator with extra options; false when it printed no path.
+    // Starts the simulator with extra options, a fresh scanner with a fresh
+    // log; false when it printed no path.
     bool start(const QStringList& options = {}) {
+        QFile::remove(log_path());
         QStringList args{"--log", log_path()};
         if (QFile::exists(barcodes_path())) args << "--barcodes" << barcodes_path();
         args += options;

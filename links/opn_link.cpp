@@ -1,0 +1,280 @@
+#include "links/opn_link.h"
+
+#include <QTimer>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "app/main_timers.h"
+#include "app/messages.h"
+#include "app/ui_seam.h"
+#include "csp2/csp2.h"
+#include "delivery/convert.h"
+#include "links/serial_link.h"
+#include "settings/settings.h"
+
+namespace vt {
+namespace {
+
+// After the first failure the link is retried less often, for the rest of
+// the run, as the OPL-98xx port is.
+constexpr int kRetryIntervalMs = 2500;
+constexpr int32_t kPacketSize = 100;
+constexpr int32_t kStampTextSize = 100;
+constexpr uint8_t kEan8 = 10;
+
+void Start(QTimer* t) {
+    if (t) t->start();
+}
+
+void Stop(QTimer* t) {
+    if (t) t->stop();
+}
+
+bool BatchMode() { return progpar.keysendmode == 1 || progpar.keysendmode == 2; }
+
+bool IsShop(int32_t target) { return target == 0 || target == 1; }
+
+// Only the brand shop, the "Simple System" shop and, in the Mirabo and
+// Dörfal builds, the barcode CSV take barcodes. A target this build cannot
+// serve must leave them on the scanner: reading them would only end in a
+// clear that erases them undelivered.
+bool CanDeliver(int32_t target) { return IsShop(target) || (target == 2 && IsMiraboOrDoerfal()); }
+
+// One barcode as the library hands it out.
+struct Packet {
+    QByteArray code;  // bytes 2 to L-5
+    uint8_t symbology = 0;
+    std::array<uint8_t, 5> stamp{};  // 4 bytes and a closing zero
+};
+
+// Every packet of a read, or false when any of them could not be fetched.
+// All are fetched before any is delivered: a read with a bad packet is
+// delivered nowhere, so offering it again later cannot double the rest.
+bool FetchPackets(int32_t n, std::vector<Packet>& packets) {
+    bool complete = true;
+    packets.clear();
+    for (int32_t i = 0; i < n; ++i) {
+        std::array<uint8_t, kPacketSize> buffer{};
+        const int32_t length = csp2GetPacket(buffer.data(), i, kPacketSize);
+        if (length <= 5 || length > kPacketSize) {
+            display().log_line(QStringLiteral("Get Packet = %1").arg(length));
+            complete = false;
+            continue;
+        }
+        Packet p;
+        p.symbology = buffer[1];
+        p.code = QByteArray(reinterpret_cast<const char*>(buffer.data()) + 2, length - 6);
+        std::memcpy(p.stamp.data(), buffer.data() + length - 4, 4);
+        packets.push_back(std::move(p));
+    }
+    return complete;
+}
+
+void LogBarcodeCount(int32_t n) {
+    if (progpar.debug) display().log_line(QStringLiteral("Barcodes = %1").arg(n));
+}
+
+// The line a barcode becomes for `shop`.
+QString ShopLine(int32_t shop, const Packet& p) {
+    // The shops see the code up to its first zero byte.
+    QByteArray raw = p.code;
+    const qsizetype zero = raw.indexOf('\0');
+    if (zero >= 0) raw.truncate(zero);
+    QString code = QString::fromLatin1(raw);
+    if (shop != 0) return code;
+    if (code.contains(u';')) {
+        OpnSplitCode(code);
+        return code;
+    }
+    // An EAN-8 code arrives with its check digit, which the shop does not want.
+    if (code.size() == 8 && p.symbology == kEan8) code.chop(1);
+    return code + QStringLiteral("\t1");
+}
+
+int32_t Digit(char c) { return int32_t(uint8_t(c)) - 48; }
+
+}  // namespace
+
+int32_t OpnPortNumber(const QString& port) {
+    int32_t n = 0;
+    if (port.size() >= 4) n = int32_t(port[3].unicode()) - 48;
+    if (port.size() > 4) n = n * 10 + int32_t(port[4].unicode()) - 48;
+    return n;
+}
+
+int32_t OpnInitLink() { return csp2InitEx(OpnPortNumber(progpar.port)); }
+
+int32_t OpnReadVersion() {
+    char buffer[20] = {};
+    const int32_t n = csp2GetDllVersion(buffer, int32_t(sizeof buffer));
+    if (n < 0) return 1;
+    // The text ends at its zero byte, not at the length the library counts.
+    QString version = QString::fromLatin1(buffer, qsizetype(strnlen(buffer, sizeof buffer)));
+    version.remove(u' ');
+    version.replace(u',', u'.');
+    opn.dllversion = version;
+    return 1;
+}
+
+int32_t OpnPoll() {
+    display().toggle_activity();
+    if (PortClosed) return -1;
+    if (csp2Interrogate() < 0) return -1;
+    const int32_t d = csp2DataAvailable();
+    if (d > 0) return 6;
+    if (d == 0) return 21;
+    return -1;
+}
+
+void OpnSplitCode(QString& code) {
+    QStringList items;
+    SplitDelimited(u';', code, items);
+    if (items.size() == 3) code = items[1] + u'\t' + items[2];
+}
+
+void OpnStampTextToDateTime(const char* text, QString& date, QString& time) {
+    char t[22];
+    std::memcpy(t, text, sizeof t);
+    for (int i = 0; i < 22; ++i) {
+        if ((i <= 7 || i >= 12) && t[i] == ' ') t[i] = '0';
+    }
+    auto number = [&](int at) { return Digit(t[at]) * 10 + Digit(t[at + 1]); };
+    int32_t hour = number(0);
+    const int32_t minute = number(3);
+    const int32_t second = number(6);
+    const int32_t month = number(12);
+    const int32_t day = number(15);
+    const int32_t year = number(18) + 2000;
+    // 12 AM is the first hour of the day, 12 PM stays 12.
+    if (t[9] == 'P' && hour != 12) hour += 12;
+    if (t[9] == 'A' && hour == 12) hour = 0;
+    date = QString::asprintf("%02d.%02d.%04d", day, month, year);
+    time = QString::asprintf("%02d:%02d:%02d", hour, minute, second);
+    date.replace(u' ', u'0');
+    time.replace(u' ', u'0');
+}
+
+void OpnDecodeStamp(const uint8_t* stamp, QString& date, QString& time) {
+    char text[kStampTextSize] = {};
+    if (csp2TimeStamp2Str(stamp, text, kStampTextSize) != 0) {
+        date = QStringLiteral("01.01.2000");
+        time = QStringLiteral("00:00:00");
+        return;
+    }
+    OpnStampTextToDateTime(text, date, time);
+}
+
+int32_t OpnReadToShop(ShopAccess& shop) {
+    const int32_t target = browserrecord.mode;
+    DelayWithMessages(200);
+    const int32_t n = csp2ReadData();
+    LogBarcodeCount(n);
+    if (BatchMode()) shop.begin_batch();
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+
+    const QString bar = display().status_bar_text();
+    opn.asciimode = csp2GetASCIIMode() > 0;
+    opn.rtcmode = csp2GetRTCMode() > 0;
+    std::vector<Packet> packets;
+    bool ok = FetchPackets(n, packets);
+    if (ok && IsShop(target)) {
+        for (const Packet& p : packets) {
+            if (!shop.deliver_line(target, ShopLine(target, p))) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    display().status_bar(bar);
+    if (ok && BatchMode()) ok = shop.paste_batch();
+    return ok ? 1 : -1;
+}
+
+int32_t OpnReadToCsv() {
+    const int32_t n = csp2ReadData();
+    LogBarcodeCount(n);
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    std::vector<Packet> packets;
+    // No file is left behind for a read that cannot be written whole.
+    if (!FetchPackets(n, packets)) return -1;
+    BarcodeCsvWriter writer;
+    if (!writer.Create()) return -1;
+    for (const Packet& p : packets) {
+        QString date;
+        QString time;
+        OpnDecodeStamp(p.stamp.data(), date, time);
+        const QString line = writer.WriteLine(QString::fromLatin1(p.code), date, time);
+        if (progpar.debug) display().log_line(line);
+    }
+    return writer.Close() ? 1 : -1;
+}
+
+void TimerOPNComopenTimer() {
+    Stop(Timers.TimerOPNComopen);
+    const int32_t r = OpnInitLink();
+    if (r >= 0) {
+        display().status_bar(QStringLiteral(" ") + Text(msg::PortOpened));
+        PortClosed = false;
+        Start(Timers.TimerOPN);
+        OpnReadVersion();
+    } else {
+        if (Timers.TimerOPNComopen) Timers.TimerOPNComopen->setInterval(kRetryIntervalMs);
+        display().status_bar(QStringLiteral(" ") + FormatS(Text(msg::PortOpenFailed), progpar.port));
+        PortClosed = true;
+        Stop(Timers.TimerOPN);
+        Start(Timers.TimerOPNComopen);
+    }
+}
+
+void OpnCycle(ShopAccess& shop) {
+    if (progpar.device != 1) return;
+    Stop(Timers.TimerOPN);
+    const int32_t target = browserrecord.mode;
+    const bool found = IsShop(target) ? shop.find_window(target) : true;
+    const int32_t state = OpnPoll();
+    Display& d = display();
+    d.status_clear();
+    if (IsShop(target)) {
+        if (found) {
+            d.status_line(Text(msg::BrowserOk));
+            if (progpar.alwaysforeground) shop.bring_to_front();
+        } else {
+            d.update_tray(false, Text(brand().tray_no_form));
+            d.status_line(Text(msg::BrowserNoForm));
+        }
+    }
+    if (state == 6) {
+        if (found) d.update_tray(true, Text(brand().tray_ready));
+        d.status_line(Text(msg::MdeReady));
+    } else if (state == 21) {
+        d.status_line(Text(msg::MdeNoData));
+    } else {
+        if (found) d.update_tray(false, Text(brand().tray_not_ready));
+        d.status_line(Text(msg::MdeNotReady));
+    }
+    if (found && state == 6 && CanDeliver(target)) {
+        int32_t result = 0;
+        if (target == 2) {
+            result = OpnReadToCsv();
+        } else {
+            dialogs().message_box(QString::fromUtf8(txt::Confirm),
+                                  QString::fromUtf8(txt::StartTransfer), BoxIcon::Information,
+                                  BoxButtons::Ok);
+            shop.bring_to_front();
+            shop.confirm_first_line();
+            result = OpnReadToShop(shop);
+        }
+        if (result > 0) {
+            d.log_line(Text(msg::TransferOk));
+            if (!(progpar.debug && progpar.donotdelete)) csp2ClearData();
+        } else if (result < 0) {
+            d.log_line(Text(msg::TransferFailed));
+        }
+    }
+    Start(Timers.TimerOPN);
+}
+
+}  // namespace vt
