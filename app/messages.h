@@ -87,6 +87,12 @@ inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";
 inline constexpr const char* NotActiveSuffix = " Bestellformular nicht aktiv";
+// Log lines of the browser delivery when it sends nothing; the line follows.
+inline constexpr const char* NotSentFormClosed = "Bestellformular geschlossen, nicht gesendet : ";
+inline constexpr const char* NotSentFormNotActive = "Bestellformular nicht im Vordergrund, nicht gesendet : ";
+inline constexpr const char* NotSentAccessKey = "Zugriffstaste %s hat keine Taste, nicht gesendet : ";
+inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgeholt : ";
+inline constexpr const char* BatchLinesText = "%s Zeilen";
 }  // namespace txt
 
 // Replaces the first "%s" of a catalogue text, as the original's Format did.
