@@ -33,6 +33,8 @@ Atom atom(const char* name) {
 
 ErrorTrap::ErrorTrap(Display* d) : display_(d) {
     XSync(display_, False);
+    // A trap inside another keeps its errors to itself.
+    outer_error_ = g_error;
     g_error = false;
     previous_ = XSetErrorHandler(RecordError);
 }
@@ -40,6 +42,7 @@ ErrorTrap::ErrorTrap(Display* d) : display_(d) {
 ErrorTrap::~ErrorTrap() {
     XSync(display_, False);
     XSetErrorHandler(previous_);
+    g_error = outer_error_;
 }
 
 bool ErrorTrap::failed() {

@@ -29,6 +29,7 @@ public:
 private:
     Display* display_;
     int (*previous_)(Display*, XErrorEvent*);
+    bool outer_error_ = false;
 };
 
 }  // namespace vt::x11

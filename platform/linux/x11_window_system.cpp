@@ -166,9 +166,10 @@ public:
         Display* d = x11::display();
         if (!d || handle == 0) return false;
         if (active_window() == handle) return true;
+        const bool managed = WindowManagerRuns(d);
         {
             x11::ErrorTrap trap(d);
-            if (WindowManagerRuns(d)) {
+            if (managed) {
                 XEvent e{};
                 e.xclient.type = ClientMessage;
                 e.xclient.window = handle;

@@ -227,7 +227,10 @@ bool StartWindowManager() {
         // openbox reads DISPLAY from the environment the child inherits.
         if (!desktop->openbox.start({"openbox", "--sm-disable"})) return false;
     }
-    return WaitForWindowManager(desktop->name, true, 15000);
+    if (!WaitForWindowManager(desktop->name, true, 15000)) return false;
+    // openbox announces itself a moment before it takes on new windows.
+    usleep(300000);
+    return true;
 }
 
 bool StopWindowManager() {
@@ -531,14 +534,28 @@ RecordingWindow::RecordingWindow(const QString& title, const QString& class_name
                     reinterpret_cast<const unsigned char*>(&pid), 1);
     if (show != Show::Unmapped) {
         XMapWindow(d, s.window);
-        XEvent e;
-        XWindowEvent(d, s.window, StructureNotifyMask, &e);
-        while (e.type != MapNotify) XWindowEvent(d, s.window, StructureNotifyMask, &e);
+        XSync(d, False);
+        for (int i = 0; i < 300; ++i) {
+            XWindowAttributes attributes{};
+            XGetWindowAttributes(d, s.window, &attributes);
+            if (attributes.map_state == IsViewable) break;
+            usleep(10000);
+        }
+        // A window manager marks the windows it has taken on with WM_STATE.
+        if (WindowManagerReady(d)) {
+            for (int i = 0; i < 300; ++i) {
+                int n = 0;
+                Atom* props = XListProperties(d, s.window, &n);
+                bool managed = false;
+                for (int k = 0; k < n; ++k) managed = managed || props[k] == s.atom("WM_STATE");
+                if (props) XFree(props);
+                if (managed) break;
+                usleep(10000);
+            }
+        }
         if (show == Show::Minimised) XIconifyWindow(d, s.window, DefaultScreen(d));
         XSync(d, False);
-        // Let the window manager take it on (and minimise it) before the
-        // test looks.
-        usleep(200000);
+        usleep(100000);
     }
     s.thread = std::thread([&s] { s.run(); });
 }
