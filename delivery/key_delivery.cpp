@@ -61,7 +61,7 @@ bool ShopIsActive(const QString& what) {
 // next text cannot take its place first.
 void PasteAndWaitForFetch(const QString& what, int hold_v_ms) {
     ClipboardWatch& watch = clipboard_watch();
-    const uint64_t seen = watch.served_text_requests();
+    const uint64_t seen = watch.serve_waiting_requests();
     keyboard().key_down(vk::Control);
     keyboard().key_down(vk::V);
     if (hold_v_ms > 0) Wait(hold_v_ms);

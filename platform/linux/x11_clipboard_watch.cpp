@@ -19,18 +19,24 @@ namespace {
 class X11ClipboardWatch final : public ClipboardWatch, public QAbstractNativeEventFilter {
 public:
     X11ClipboardWatch() {
+        clock_.start();
         if (QCoreApplication* app = QCoreApplication::instance()) app->installNativeEventFilter(this);
     }
 
     uint64_t served_text_requests() override { return served_; }
 
+    uint64_t serve_waiting_requests() override {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return served_;
+    }
+
     bool wait_for_fetch(uint64_t seen, int timeout_ms) override {
         QElapsedTimer timer;
         timer.start();
-        while (served_ <= seen) {
-            if (timer.elapsed() >= timeout_ms) return false;
+        while (served_ <= seen || clock_.elapsed() - last_request_ms_ < kQuietMs) {
+            if (timer.elapsed() >= timeout_ms) return served_ > seen;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            if (served_ <= seen) QThread::usleep(500);
+            QThread::usleep(500);
         }
         return true;
     }
@@ -41,6 +47,7 @@ public:
         if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST) return false;
         const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
         if (request->selection != x11::atom("CLIPBOARD")) return false;
+        last_request_ms_ = clock_.elapsed();
         // A client first asks which formats there are; only a request for
         // the data itself means the text has been fetched.
         if (request->target == x11::atom("TARGETS") || request->target == x11::atom("MULTIPLE") ||
@@ -52,7 +59,14 @@ public:
     }
 
 private:
+    // Chromium answers a Ctrl+V with a burst of requests (the format list
+    // over and over, the text more than once) and reads the text it pastes
+    // late in that burst; the paste is done once the requests have stopped
+    // for this long.
+    static constexpr qint64 kQuietMs = 30;
     uint64_t served_ = 0;
+    QElapsedTimer clock_;
+    qint64 last_request_ms_ = -1000;
 };
 
 }  // namespace

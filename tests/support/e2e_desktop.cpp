@@ -249,12 +249,12 @@ void PumpEvents(int ms) {
     } while (timer.elapsed() < ms);
 }
 
-QByteArray RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms,
+std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms,
                         const QByteArray& input) {
     QProcess p;
     p.setProcessEnvironment(DesktopEnvironment());
     p.start(program, args);
-    if (!p.waitForStarted(5000)) return {};
+    if (!p.waitForStarted(5000)) return std::nullopt;
     if (!input.isEmpty()) p.write(input);
     p.closeWriteChannel();
     QElapsedTimer timer;
@@ -265,10 +265,10 @@ QByteArray RunOnDesktop(const QString& program, const QStringList& args, int tim
         if (timer.elapsed() > timeout_ms) {
             p.kill();
             p.waitForFinished(1000);
-            return {};
+            return std::nullopt;
         }
     }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return {};
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return std::nullopt;
     return p.readAllStandardOutput();
 }
 
@@ -369,7 +369,8 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
         PumpEvents(100);
         if (!s.window) {
             const QByteArray found =
-                RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name", pattern}, 5000);
+                RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name", pattern}, 5000)
+                    .value_or(QByteArray());
             s.window = found.trimmed().split('\n').value(0).toULongLong();
         }
         if (s.window && s.loaded) return true;
@@ -409,7 +410,7 @@ void OrderForm::close() {
     QElapsedTimer timer;
     timer.start();
     while (s.window && timer.elapsed() < 5000 &&
-           !RunOnDesktop("xdotool", {"getwindowname", id}, 2000).isEmpty()) {
+           RunOnDesktop("xdotool", {"getwindowname", id}, 2000)) {
         PumpEvents(20);
     }
 }

@@ -30,6 +30,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace vt::test {
 
@@ -49,8 +50,8 @@ bool StartWindowManager();
 void PumpEvents(int ms);
 
 // Runs a program on the desktop, pumping events meanwhile; its standard
-// output, or an empty text after `timeout_ms` or a failure.
-QByteArray RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms = 10000,
+// output, or nothing when it failed or ran longer than `timeout_ms`.
+std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms = 10000,
                         const QByteArray& input = {});
 
 // A started child process in a process group of its own; stopped (TERM,
