@@ -32,17 +32,21 @@ bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitl
 }
 
 QString RemovePraefix(const QString& line, const QString& praefix) {
-    if (praefix.isEmpty() || !line.startsWith(praefix, Qt::CaseSensitive)) return line;
+    if (praefix.isEmpty() || !line.startsWith(praefix, Qt::CaseSensitive))
+        return line;
     return line.mid(praefix.size());
 }
 
 int AccessKeyCode(const QString& accesskey) {
-    if (accesskey.isEmpty()) return 0;
+    if (accesskey.isEmpty())
+        return 0;
     const char16_t c = accesskey.front().unicode();
-    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) return c;
+    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))
+        return c;
     // A lower-case letter's own code is a numeric-pad or function key code;
     // the letter's key is meant.
-    if (c >= u'a' && c <= u'z') return c - u'a' + u'A';
+    if (c >= u'a' && c <= u'z')
+        return c - u'a' + u'A';
     return -1;
 }
 

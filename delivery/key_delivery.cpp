@@ -39,7 +39,9 @@ QLineEdit& ClipboardEdit() {
     return *g_clipboard_edit;
 }
 
-void Wait(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }
+void Wait(int ms) {
+    QThread::msleep(static_cast<unsigned long>(ms));
+}
 
 void Tap(int code) {
     keyboard().key_down(code);
@@ -50,7 +52,8 @@ void Tap(int code) {
 // no other (a terminal would run the lines as commands).
 bool ShopIsActive(const QString& what) {
     const uint64_t handle = browserrecord.handle;
-    if (handle != 0 && window_system().active_window() == handle) return true;
+    if (handle != 0 && window_system().active_window() == handle)
+        return true;
     const bool gone = handle == 0 || !window_system().window_exists(handle);
     display().log_line(
         QString::fromUtf8(gone ? txt::NotSentFormClosed : txt::NotSentFormNotActive) + what);
@@ -64,7 +67,8 @@ void PasteAndWaitForFetch(const QString& what, int hold_v_ms) {
     const uint64_t seen = watch.serve_waiting_requests();
     keyboard().key_down(vk::Control);
     keyboard().key_down(vk::V);
-    if (hold_v_ms > 0) Wait(hold_v_ms);
+    if (hold_v_ms > 0)
+        Wait(hold_v_ms);
     keyboard().key_up(vk::V);
     keyboard().key_up(vk::Control);
     if (!watch.wait_for_fetch(seen, kFetchTimeoutMs)) {
@@ -74,7 +78,9 @@ void PasteAndWaitForFetch(const QString& what, int hold_v_ms) {
 
 }  // namespace
 
-void SetClipboardEdit(QLineEdit* edit) { g_clipboard_edit = edit; }
+void SetClipboardEdit(QLineEdit* edit) {
+    g_clipboard_edit = edit;
+}
 
 bool DeliverLine(int shop, const QString& line) {
     BringShopToFront();
@@ -93,7 +99,8 @@ bool SendLine(int shop, const QString& line) {
 
     BringShopToFront();
     Wait(20);
-    if (!ShopIsActive(received)) return false;
+    if (!ShopIsActive(received))
+        return false;
 
     const QString& accesskey = progpar.accesskey[s];
     const int key = AccessKeyCode(accesskey);
@@ -108,11 +115,13 @@ bool SendLine(int shop, const QString& line) {
         keyboard().key_down(key);
         keyboard().key_up(key);
         keyboard().key_up(vk::Menu);
-        if (first) Wait(500);
+        if (first)
+            Wait(500);
     }
 
     const bool caps = keyboard().caps_lock_on();
-    if (caps) Tap(vk::Capital);
+    if (caps)
+        Tap(vk::Capital);
 
     const QString text = (shop == 0 ? RemovePraefix(line, progpar.praefix) : line) + QChar(u'\r');
     QLineEdit& edit = ClipboardEdit();
@@ -126,7 +135,8 @@ bool SendLine(int shop, const QString& line) {
         PasteAndWaitForFetch(received, 0);
         display().log_line(received);
     }
-    if (caps) Tap(vk::Capital);
+    if (caps)
+        Tap(vk::Capital);
     return sent;
 }
 
@@ -134,11 +144,13 @@ bool PasteBatch() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(BatchLines.join(QString()));
-    if (progpar.keysendmode != 1) return true;
+    if (progpar.keysendmode != 1)
+        return true;
     Wait(100);
     const QString what =
         FormatS(QString::fromUtf8(txt::BatchLinesText), QString::number(BatchLines.size()));
-    if (!ShopIsActive(what)) return false;
+    if (!ShopIsActive(what))
+        return false;
     PasteAndWaitForFetch(what, 100);
     return true;
 }

@@ -12,7 +12,8 @@ constexpr int kActivateTimeoutMs = 500;
 }  // namespace
 
 bool FindShopWindow(int shop) {
-    if (shop < 0 || shop > 1) return false;
+    if (shop < 0 || shop > 1)
+        return false;
     browserrecord.state[shop] = false;
     browserrecord.title.clear();
     browserrecord.classname.clear();
@@ -20,7 +21,8 @@ bool FindShopWindow(int shop) {
     browserrecord.processid = 0;
     browserrecord.visible = false;
     for (const TopLevelWindow& w : window_system().top_level_windows()) {
-        if (!MatchShopWindow(w, shop)) break;
+        if (!MatchShopWindow(w, shop))
+            break;
     }
     return browserrecord.state[shop];
 }
@@ -40,7 +42,8 @@ bool MatchShopWindow(const TopLevelWindow& window, int shop) {
 }
 
 bool BringShopToFront() {
-    if (browserrecord.handle == 0) return false;
+    if (browserrecord.handle == 0)
+        return false;
     return window_system().activate(browserrecord.handle, kActivateTimeoutMs);
 }
 

@@ -9,7 +9,7 @@
 namespace vt {
 
 class ClipboardWatch {
-public:
+  public:
     virtual ~ClipboardWatch() = default;
     // Requests for the text (not for the list of formats) served so far.
     virtual uint64_t served_text_requests() = 0;

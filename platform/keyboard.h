@@ -6,13 +6,13 @@ namespace vt {
 
 namespace vk {
 inline constexpr int Control = 17;
-inline constexpr int Menu = 18;  // Alt
+inline constexpr int Menu = 18;     // Alt
 inline constexpr int Capital = 20;  // Caps Lock
 inline constexpr int V = 86;
 }  // namespace vk
 
 class Keyboard {
-public:
+  public:
     virtual ~Keyboard() = default;
     // Whether the current keymap has a key for this code. Codes served:
     // Alt, Control, Caps Lock, "0"-"9" (48-57) and "A"-"Z" (65-90).

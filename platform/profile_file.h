@@ -19,7 +19,7 @@ namespace vt {
 std::optional<int32_t> parse_profile_int(QStringView text);
 
 class ProfileFile {
-public:
+  public:
     static constexpr int kMaxValueLength = 2047;
 
     // Reads the file at once; a missing or unreadable file reads as empty.
@@ -38,7 +38,7 @@ public:
     bool write_integer(QStringView section, QStringView key, int32_t value);
     bool write_bool(QStringView section, QStringView key, bool value);
 
-private:
+  private:
     struct Parsed {
         enum Kind { Other, Section, Key } kind = Other;
         QString name;   // section or key name, trimmed

@@ -8,7 +8,7 @@
 namespace vt {
 
 class SingleInstance {
-public:
+  public:
     SingleInstance() = default;
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
@@ -20,7 +20,7 @@ public:
     Result acquire(const QString& name);
     static QString lock_path(const QString& name);
 
-private:
+  private:
     int fd_ = -1;
 };
 

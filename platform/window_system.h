@@ -20,7 +20,7 @@ struct TopLevelWindow {
 };
 
 class WindowSystem {
-public:
+  public:
     virtual ~WindowSystem() = default;
     // Every client window of the desktop, visible, minimised or unmapped,
     // topmost first. Empty when there is no display.

@@ -17,10 +17,11 @@ namespace vt {
 namespace {
 
 class X11ClipboardWatch final : public ClipboardWatch, public QAbstractNativeEventFilter {
-public:
+  public:
     X11ClipboardWatch() {
         clock_.start();
-        if (QCoreApplication* app = QCoreApplication::instance()) app->installNativeEventFilter(this);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->installNativeEventFilter(this);
     }
 
     uint64_t served_text_requests() override { return served_; }
@@ -34,7 +35,8 @@ public:
         QElapsedTimer timer;
         timer.start();
         while (served_ <= seen || clock_.elapsed() - last_request_ms_ < kQuietMs) {
-            if (timer.elapsed() >= timeout_ms) return served_ > seen;
+            if (timer.elapsed() >= timeout_ms)
+                return served_ > seen;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QThread::usleep(500);
         }
@@ -42,11 +44,14 @@ public:
     }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
-        if (type != "xcb_generic_event_t") return false;
+        if (type != "xcb_generic_event_t")
+            return false;
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST) return false;
+        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
+            return false;
         const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
-        if (request->selection != x11::atom("CLIPBOARD")) return false;
+        if (request->selection != x11::atom("CLIPBOARD"))
+            return false;
         last_request_ms_ = clock_.elapsed();
         // A client first asks which formats there are; only a request for
         // the data itself means the text has been fetched.
@@ -58,7 +63,7 @@ public:
         return false;  // Qt answers it right after this returns
     }
 
-private:
+  private:
     // Chromium answers a Ctrl+V with a burst of requests (the format list
     // over and over, the text more than once) and reads the text it pastes
     // late in that burst; the paste is done once the requests have stopped

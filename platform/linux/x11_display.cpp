@@ -23,9 +23,11 @@ Display* display() {
 Atom atom(const char* name) {
     static std::map<std::string, Atom> cache;
     auto it = cache.find(name);
-    if (it != cache.end()) return it->second;
+    if (it != cache.end())
+        return it->second;
     Display* d = display();
-    if (!d) return None;
+    if (!d)
+        return None;
     const Atom a = XInternAtom(d, name, False);
     cache.emplace(name, a);
     return a;

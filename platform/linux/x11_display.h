@@ -18,7 +18,7 @@ Atom atom(const char* name);
 // Turns the X errors of its lifetime into a flag instead of Xlib's default
 // handler, which ends the process.
 class ErrorTrap {
-public:
+  public:
     explicit ErrorTrap(Display* d);
     ~ErrorTrap();
     ErrorTrap(const ErrorTrap&) = delete;
@@ -26,7 +26,7 @@ public:
     // Syncs, then tells whether any request since the trap began failed.
     bool failed();
 
-private:
+  private:
     Display* display_;
     int (*previous_)(Display*, XErrorEvent*);
     bool outer_error_ = false;

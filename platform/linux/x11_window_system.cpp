@@ -25,13 +25,14 @@ std::vector<unsigned long> LongProperty(Display* d, Window w, Atom property, Ato
     int actual_format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, 1L << 16, False, type, &actual_type,
-                           &actual_format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, w, property, 0, 1L << 16, False, type, &actual_type, &actual_format,
+                           &count, &after, &data) == Success &&
         data && actual_format == 32) {
         const auto* items = reinterpret_cast<const unsigned long*>(data);
         values.assign(items, items + count);
     }
-    if (data) XFree(data);
+    if (data)
+        XFree(data);
     return values;
 }
 
@@ -41,12 +42,13 @@ QString Utf8Property(Display* d, Window w, Atom property) {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     QString text;
-    if (XGetWindowProperty(d, w, property, 0, 1L << 16, False, atom("UTF8_STRING"),
-                           &actual_type, &actual_format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, w, property, 0, 1L << 16, False, atom("UTF8_STRING"), &actual_type,
+                           &actual_format, &count, &after, &data) == Success &&
         data && actual_format == 8) {
         text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<int>(count));
     }
-    if (data) XFree(data);
+    if (data)
+        XFree(data);
     return text;
 }
 
@@ -58,7 +60,8 @@ QString WindowTitle(Display* d, Window w) {
             char** list = nullptr;
             int n = 0;
             if (Xutf8TextPropertyToTextList(d, &prop, &list, &n) >= Success && list) {
-                if (n > 0) title = QString::fromUtf8(list[0]);
+                if (n > 0)
+                    title = QString::fromUtf8(list[0]);
                 XFreeStringList(list);
             }
             XFree(prop.value);
@@ -72,11 +75,12 @@ bool HasWmState(Display* d, Window w) {
     int actual_format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    const bool has = XGetWindowProperty(d, w, atom("WM_STATE"), 0, 0, False, AnyPropertyType,
-                                        &actual_type, &actual_format, &count, &after,
-                                        &data) == Success &&
-                     actual_type != None;
-    if (data) XFree(data);
+    const bool has =
+        XGetWindowProperty(d, w, atom("WM_STATE"), 0, 0, False, AnyPropertyType, &actual_type,
+                           &actual_format, &count, &after, &data) == Success &&
+        actual_type != None;
+    if (data)
+        XFree(data);
     return has;
 }
 
@@ -85,16 +89,20 @@ std::vector<Window> Children(Display* d, Window w) {
     Window* kids = nullptr;
     unsigned int n = 0;
     std::vector<Window> result;
-    if (XQueryTree(d, w, &root, &parent, &kids, &n) && kids) result.assign(kids, kids + n);
-    if (kids) XFree(kids);
+    if (XQueryTree(d, w, &root, &parent, &kids, &n) && kids)
+        result.assign(kids, kids + n);
+    if (kids)
+        XFree(kids);
     return result;  // bottom of the stack first
 }
 
 // The client window inside a frame: the first descendant carrying WM_STATE.
 Window ClientIn(Display* d, Window frame) {
-    if (HasWmState(d, frame)) return frame;
+    if (HasWmState(d, frame))
+        return frame;
     for (Window child : Children(d, frame)) {
-        if (Window client = ClientIn(d, child)) return client;
+        if (Window client = ClientIn(d, child))
+            return client;
     }
     return 0;
 }
@@ -102,22 +110,25 @@ Window ClientIn(Display* d, Window frame) {
 bool WindowManagerRuns(Display* d) {
     const Window root = DefaultRootWindow(d);
     const auto check = LongProperty(d, root, atom("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW);
-    if (check.empty()) return false;
+    if (check.empty())
+        return false;
     x11::ErrorTrap trap(d);
     const auto self = LongProperty(d, check[0], atom("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW);
     return !trap.failed() && !self.empty() && self[0] == check[0];
 }
 
 class X11WindowSystem final : public WindowSystem {
-public:
+  public:
     std::vector<TopLevelWindow> top_level_windows() override {
         std::vector<TopLevelWindow> result;
         Display* d = x11::display();
-        if (!d) return result;
+        if (!d)
+            return result;
         for (Window w : StackTopFirst(d)) {
             x11::ErrorTrap trap(d);
             XWindowAttributes attributes{};
-            if (!XGetWindowAttributes(d, w, &attributes)) continue;
+            if (!XGetWindowAttributes(d, w, &attributes))
+                continue;
             TopLevelWindow info;
             info.handle = w;
             info.title = WindowTitle(d, w);
@@ -133,7 +144,8 @@ public:
             const bool hidden = std::find(states.begin(), states.end(),
                                           atom("_NET_WM_STATE_HIDDEN")) != states.end();
             info.visible = attributes.map_state == IsViewable && !hidden;
-            if (trap.failed()) continue;  // vanished while being read
+            if (trap.failed())
+                continue;  // vanished while being read
             result.push_back(std::move(info));
         }
         return result;
@@ -141,7 +153,8 @@ public:
 
     uint64_t active_window() override {
         Display* d = x11::display();
-        if (!d) return 0;
+        if (!d)
+            return 0;
         if (WindowManagerRuns(d)) {
             const auto active =
                 LongProperty(d, DefaultRootWindow(d), atom("_NET_ACTIVE_WINDOW"), XA_WINDOW);
@@ -155,7 +168,8 @@ public:
 
     bool window_exists(uint64_t handle) override {
         Display* d = x11::display();
-        if (!d || handle == 0) return false;
+        if (!d || handle == 0)
+            return false;
         x11::ErrorTrap trap(d);
         XWindowAttributes attributes{};
         const bool ok = XGetWindowAttributes(d, handle, &attributes);
@@ -164,8 +178,10 @@ public:
 
     bool activate(uint64_t handle, int timeout_ms) override {
         Display* d = x11::display();
-        if (!d || handle == 0) return false;
-        if (active_window() == handle) return true;
+        if (!d || handle == 0)
+            return false;
+        if (active_window() == handle)
+            return true;
         const bool managed = WindowManagerRuns(d);
         {
             x11::ErrorTrap trap(d);
@@ -185,18 +201,20 @@ public:
                 XSync(d, False);
                 XSetInputFocus(d, handle, RevertToParent, CurrentTime);
             }
-            if (trap.failed()) return false;
+            if (trap.failed())
+                return false;
         }
         QElapsedTimer timer;
         timer.start();
         while (active_window() != handle) {
-            if (timer.elapsed() >= timeout_ms) return false;
+            if (timer.elapsed() >= timeout_ms)
+                return false;
             usleep(2000);
         }
         return true;
     }
 
-private:
+  private:
     static std::vector<Window> StackTopFirst(Display* d) {
         std::vector<Window> windows;
         if (WindowManagerRuns(d)) {

@@ -26,10 +26,12 @@ QStringList Lines(int count) {
 }
 
 // The field's content after the lines: Chromium turns each CR into LF.
-QString Arrived(const QStringList& lines) { return lines.join(u'\n') + u'\n'; }
+QString Arrived(const QStringList& lines) {
+    return lines.join(u'\n') + u'\n';
+}
 
 class DeliveryChromium : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(kDesktop);
         progpar = progparstruct{};
@@ -67,8 +69,8 @@ TEST_F(DeliveryChromium, EachLineArrivesOnceInOrderThroughTheAccessKey) {
         ASSERT_TRUE(FindShopWindow(1));
         ASSERT_TRUE(DeliverLine(1, line));
     }
-    EXPECT_TRUE(form_.wait_for_field(Arrived(lines)))
-        << "arrived:\n" << form_.field_text().toStdString();
+    EXPECT_TRUE(form_.wait_for_field(Arrived(lines))) << "arrived:\n"
+                                                      << form_.field_text().toStdString();
     EXPECT_TRUE(form_.field_focused());
     EXPECT_EQ(form_.search_text(), "");
     EXPECT_EQ(log_.log, lines);
@@ -80,7 +82,8 @@ TEST_F(DeliveryChromium, EachLineArrivesOnceInOrderThroughTheAccessKey) {
     ASSERT_TRUE(DeliverLine(0, "0000999\t1"));
     ASSERT_TRUE(DeliverLine(1, "00888\t2"));
     EXPECT_TRUE(form_.wait_for_field(Arrived(lines + QStringList{"00999\t1", "00888\t2"})))
-        << "arrived:\n" << form_.field_text().right(200).toStdString();
+        << "arrived:\n"
+        << form_.field_text().right(200).toStdString();
     EXPECT_EQ(log_.log.mid(50), (QStringList{"0000999\t1", "00888\t2"}));
 }
 
@@ -88,7 +91,8 @@ TEST_F(DeliveryChromium, BatchModeOnePastesAllLinesAtOnce) {
     progpar.keysendmode = 1;
     ASSERT_TRUE(FindShopWindow(1));
     const QStringList lines = Lines(50);
-    for (const QString& line : lines) ASSERT_TRUE(DeliverLine(1, line));
+    for (const QString& line : lines)
+        ASSERT_TRUE(DeliverLine(1, line));
     EXPECT_EQ(form_.settle(300), "") << "collecting types nothing";
     EXPECT_EQ(BatchLines.size(), 50);
 
@@ -105,7 +109,8 @@ TEST_F(DeliveryChromium, BatchModeTwoLeavesTheLinesOnTheClipboard) {
     progpar.praefix = "AR";
     ASSERT_TRUE(FindShopWindow(0));
     const QStringList lines = Lines(50);
-    for (const QString& line : lines) ASSERT_TRUE(DeliverLine(0, line));
+    for (const QString& line : lines)
+        ASSERT_TRUE(DeliverLine(0, line));
     EXPECT_TRUE(PasteBatch());
     EXPECT_EQ(form_.settle(500), "");
     EXPECT_EQ(form_.search_text(), "");

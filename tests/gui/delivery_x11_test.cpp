@@ -22,10 +22,12 @@ static const bool kDesktop = test::EnsureTestDesktop();
 
 using test::RecordingWindow;
 
-std::string Joined(const QStringList& list) { return list.join(", ").toStdString(); }
+std::string Joined(const QStringList& list) {
+    return list.join(", ").toStdString();
+}
 
 class DeliveryX11 : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(kDesktop);
         progpar = progparstruct{};
@@ -46,7 +48,8 @@ protected:
     static QStringList KeysOf(const RecordingWindow& w, qsizetype count) {
         QElapsedTimer timer;
         timer.start();
-        while (w.keys().size() < count && timer.elapsed() < 3000) test::PumpEvents(10);
+        while (w.keys().size() < count && timer.elapsed() < 3000)
+            test::PumpEvents(10);
         test::PumpEvents(100);
         return w.keys();
     }
@@ -181,9 +184,8 @@ TEST_F(DeliveryX11, LineDeliverySendsTheExactKeysAndPastesTheLine) {
     EXPECT_TRUE(SendLine(1, "A\t1"));
     EXPECT_TRUE(SendLine(1, "B\t2"));
     const QStringList caps_line = {
-        "down Alt_L",   "down i",         "up i",   "up Alt_L", "down Caps_Lock",
-        "up Caps_Lock", "down Control_L", "down v", "up v",     "up Control_L",
-        "down Caps_Lock", "up Caps_Lock"};
+        "down Alt_L",     "down i", "up i", "up Alt_L",     "down Caps_Lock", "up Caps_Lock",
+        "down Control_L", "down v", "up v", "up Control_L", "down Caps_Lock", "up Caps_Lock"};
     EXPECT_EQ(Joined(KeysOf(shop, 24)), Joined(caps_line + caps_line));
     EXPECT_TRUE(keyboard().caps_lock_on());
     EXPECT_EQ(shop.pastes(), (QStringList{"A\t1\r", "B\t2\r"}));

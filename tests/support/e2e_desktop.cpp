@@ -40,32 +40,39 @@ namespace vt::test {
 // ---------------------------------------------------------------------------
 // Child processes
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 bool ChildProcess::start(const QStringList& argv, const QString& log_path, int extra_fd) {
     // Everything the child needs is prepared before fork: after it, only
     // async-signal-safe calls are allowed in a process with threads.
     std::vector<std::string> storage;
-    for (const QString& a : argv) storage.push_back(a.toStdString());
+    for (const QString& a : argv)
+        storage.push_back(a.toStdString());
     std::vector<char*> args;
-    for (std::string& s : storage) args.push_back(s.data());
+    for (std::string& s : storage)
+        args.push_back(s.data());
     args.push_back(nullptr);
     const std::string log = log_path.isEmpty() ? "/dev/null" : log_path.toStdString();
     const pid_t parent = getpid();
 
     const pid_t pid = fork();
-    if (pid < 0) return false;
+    if (pid < 0)
+        return false;
     if (pid == 0) {
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
+        if (getppid() != parent)
+            _exit(127);
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         dup2(in, 0);
         dup2(out, 1);
         dup2(out, 2);
         for (int fd = 3; fd < 1024; ++fd) {
-            if (fd != extra_fd) close(fd);
+            if (fd != extra_fd)
+                close(fd);
         }
         execvp(args[0], args.data());
         _exit(127);
@@ -75,7 +82,8 @@ bool ChildProcess::start(const QStringList& argv, const QString& log_path, int e
 }
 
 bool ChildProcess::running() {
-    if (pid_ <= 0) return false;
+    if (pid_ <= 0)
+        return false;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
@@ -85,7 +93,8 @@ bool ChildProcess::running() {
 }
 
 void ChildProcess::stop() {
-    if (pid_ <= 0) return;
+    if (pid_ <= 0)
+        return;
     kill(-pid_, SIGTERM);
     kill(pid_, SIGTERM);
     QElapsedTimer timer;
@@ -114,7 +123,8 @@ bool ListingTestsOnly() {
     std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
     std::string arg;
     while (std::getline(cmdline, arg, '\0')) {
-        if (arg.rfind("--gtest_list_tests", 0) == 0) return true;
+        if (arg.rfind("--gtest_list_tests", 0) == 0)
+            return true;
     }
     return false;
 }
@@ -137,8 +147,10 @@ bool WindowManagerReady(Display* d) {
         data && count == 1) {
         check = *reinterpret_cast<Window*>(data);
     }
-    if (data) XFree(data);
-    if (!check) return false;
+    if (data)
+        XFree(data);
+    if (!check)
+        return false;
     XSync(d, False);
     g_x_error = false;
     auto* previous = XSetErrorHandler(NoteXError);
@@ -152,7 +164,8 @@ bool WindowManagerReady(Display* d) {
 // Polls the display until the window manager is (or is no longer) there.
 bool WaitForWindowManager(const QString& name, bool running, int timeout_ms) {
     Display* d = XOpenDisplay(name.toLocal8Bit().constData());
-    if (!d) return false;
+    if (!d)
+        return false;
     QElapsedTimer timer;
     timer.start();
     bool reached = false;
@@ -178,13 +191,15 @@ std::unique_ptr<Desktop>& TheDesktop() {
 
 bool EnsureTestDesktop() {
     auto& desktop = TheDesktop();
-    if (desktop) return true;
+    if (desktop)
+        return true;
     if (ListingTestsOnly()) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         return false;
     }
     int fds[2];
-    if (pipe(fds) != 0) return false;
+    if (pipe(fds) != 0)
+        return false;
     desktop = std::make_unique<Desktop>();
     const bool started =
         desktop->xvfb.start({"Xvfb", "-displayfd", QString::number(fds[1]), "-screen", "0",
@@ -195,7 +210,8 @@ bool EnsureTestDesktop() {
     if (started) {
         pollfd p{fds[0], POLLIN, 0};
         char c = 0;
-        while (poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        while (poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
     }
     close(fds[0]);
     if (number.empty()) {
@@ -207,11 +223,14 @@ bool EnsureTestDesktop() {
     setenv("DISPLAY", desktop->name.toLocal8Bit().constData(), 1);
     unsetenv("QT_QPA_PLATFORM");
     unsetenv("WAYLAND_DISPLAY");
-    if (!StartWindowManager()) std::fprintf(stderr, "e2e desktop: openbox did not start\n");
+    if (!StartWindowManager())
+        std::fprintf(stderr, "e2e desktop: openbox did not start\n");
     return true;
 }
 
-QString TestDisplayName() { return TheDesktop() ? TheDesktop()->name : QString(); }
+QString TestDisplayName() {
+    return TheDesktop() ? TheDesktop()->name : QString();
+}
 
 QProcessEnvironment DesktopEnvironment() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -222,12 +241,15 @@ QProcessEnvironment DesktopEnvironment() {
 
 bool StartWindowManager() {
     auto& desktop = TheDesktop();
-    if (!desktop) return false;
+    if (!desktop)
+        return false;
     if (!desktop->openbox.running()) {
         // openbox reads DISPLAY from the environment the child inherits.
-        if (!desktop->openbox.start({"openbox", "--sm-disable"})) return false;
+        if (!desktop->openbox.start({"openbox", "--sm-disable"}))
+            return false;
     }
-    if (!WaitForWindowManager(desktop->name, true, 15000)) return false;
+    if (!WaitForWindowManager(desktop->name, true, 15000))
+        return false;
     // openbox announces itself a moment before it takes on new windows.
     usleep(300000);
     return true;
@@ -235,7 +257,8 @@ bool StartWindowManager() {
 
 bool StopWindowManager() {
     auto& desktop = TheDesktop();
-    if (!desktop) return false;
+    if (!desktop)
+        return false;
     desktop->openbox.stop();
     return WaitForWindowManager(desktop->name, false, 5000);
 }
@@ -249,13 +272,15 @@ void PumpEvents(int ms) {
     } while (timer.elapsed() < ms);
 }
 
-std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms,
-                        const QByteArray& input) {
+std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args,
+                                       int timeout_ms, const QByteArray& input) {
     QProcess p;
     p.setProcessEnvironment(DesktopEnvironment());
     p.start(program, args);
-    if (!p.waitForStarted(5000)) return std::nullopt;
-    if (!input.isEmpty()) p.write(input);
+    if (!p.waitForStarted(5000))
+        return std::nullopt;
+    if (!input.isEmpty())
+        p.write(input);
     p.closeWriteChannel();
     QElapsedTimer timer;
     timer.start();
@@ -268,7 +293,8 @@ std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList
             return std::nullopt;
         }
     }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return std::nullopt;
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
     return p.readAllStandardOutput();
 }
 
@@ -292,7 +318,8 @@ struct OrderForm::State {
         QByteArray& buffer = pending[socket];
         buffer += socket->readAll();
         const qsizetype header_end = buffer.indexOf("\r\n\r\n");
-        if (header_end < 0) return;
+        if (header_end < 0)
+            return;
         const QList<QByteArray> header = buffer.left(header_end).split('\n');
         qsizetype length = 0;
         for (const QByteArray& line : header) {
@@ -300,15 +327,17 @@ struct OrderForm::State {
                 length = line.mid(15).trimmed().toLongLong();
             }
         }
-        if (buffer.size() < header_end + 4 + length) return;
+        if (buffer.size() < header_end + 4 + length)
+            return;
         const QByteArray body = buffer.mid(header_end + 4, length);
         const QList<QByteArray> request = header.value(0).trimmed().split(' ');
         const QUrl url(QString::fromLatin1(request.value(1)));
         QByteArray reply = "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n";
         if (request.value(0) == "GET" && url.path() == "/form") {
-            reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
-                    "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
-                    QByteArray::number(page.size()) + "\r\n\r\n" + page;
+            reply =
+                "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
+                QByteArray::number(page.size()) + "\r\n\r\n" + page;
         } else if (request.value(0) == "POST" && url.path() == "/report") {
             record(QUrlQuery(url), QString::fromUtf8(body));
         }
@@ -320,7 +349,8 @@ struct OrderForm::State {
     void record(const QUrlQuery& query, const QString& body) {
         const QString kind = query.queryItemValue("kind");
         const qint64 seq = query.queryItemValue("seq").toLongLong();
-        if (kind == "field") ++field_reports;
+        if (kind == "field")
+            ++field_reports;
         if (kind == "field" && seq > field_seq) {
             field_seq = seq;
             field = body;
@@ -344,16 +374,21 @@ OrderForm::OrderForm() : state_(std::make_unique<State>()) {
     });
 }
 
-OrderForm::~OrderForm() { close(); }
+OrderForm::~OrderForm() {
+    close();
+}
 
 bool OrderForm::open(const QString& title, int timeout_ms) {
     State& s = *state_;
     QFile file(QStringLiteral(VT_SOURCE_DIR "/tests/e2e/order_form.html"));
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
     s.page = file.readAll();
     s.page.replace("@TITLE@", title.toHtmlEscaped().toUtf8());
-    if (!s.server.isListening() && !s.server.listen(QHostAddress::LocalHost, 0)) return false;
-    if (!s.profile.isValid()) return false;
+    if (!s.server.isListening() && !s.server.listen(QHostAddress::LocalHost, 0))
+        return false;
+    if (!s.profile.isValid())
+        return false;
     const QString url = QString("http://127.0.0.1:%1/form").arg(s.server.serverPort());
     const bool started = s.chromium.start(
         {"chromium", "--no-sandbox", "--no-first-run", "--disable-gpu",
@@ -361,7 +396,8 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
          "--no-default-browser-check", "--password-store=basic", "--window-position=0,0",
          "--window-size=1000,800", "--user-data-dir=" + s.profile.filePath("profile"), url},
         s.profile.filePath("chromium.log"));
-    if (!started) return false;
+    if (!started)
+        return false;
     const QString pattern = "^" + QRegularExpression::escape(title) + " - Chromium$";
     QElapsedTimer timer;
     timer.start();
@@ -373,7 +409,8 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
                     .value_or(QByteArray());
             s.window = found.trimmed().split('\n').value(0).toULongLong();
         }
-        if (s.window && s.loaded) return true;
+        if (s.window && s.loaded)
+            return true;
     }
     std::fprintf(stderr, "order form did not open; Chromium says:\n%s\n",
                  qPrintable(chromium_log().right(3000)));
@@ -381,17 +418,28 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
     return false;
 }
 
-uint64_t OrderForm::window() const { return state_->window; }
-QString OrderForm::field_text() const { return state_->field; }
-QString OrderForm::search_text() const { return state_->search; }
-bool OrderForm::field_focused() const { return state_->focused; }
-int OrderForm::field_changes() const { return state_->field_reports; }
+uint64_t OrderForm::window() const {
+    return state_->window;
+}
+QString OrderForm::field_text() const {
+    return state_->field;
+}
+QString OrderForm::search_text() const {
+    return state_->search;
+}
+bool OrderForm::field_focused() const {
+    return state_->focused;
+}
+int OrderForm::field_changes() const {
+    return state_->field_reports;
+}
 
 bool OrderForm::wait_for_field(const QString& expected, int timeout_ms) {
     QElapsedTimer timer;
     timer.start();
     while (state_->field != expected) {
-        if (timer.elapsed() > timeout_ms) return false;
+        if (timer.elapsed() > timeout_ms)
+            return false;
         PumpEvents(10);
     }
     return true;
@@ -404,7 +452,8 @@ QString OrderForm::settle(int ms) {
 
 void OrderForm::close() {
     State& s = *state_;
-    if (!s.chromium.running()) return;
+    if (!s.chromium.running())
+        return;
     s.chromium.stop();
     const QString id = QString::number(s.window);
     QElapsedTimer timer;
@@ -449,7 +498,8 @@ struct RecordingWindow::State {
             data && count == 1) {
             w = *reinterpret_cast<Window*>(data);
         }
-        if (data) XFree(data);
+        if (data)
+            XFree(data);
         return w;
     }
 
@@ -481,8 +531,7 @@ struct RecordingWindow::State {
                     const char* name = XKeysymToString(sym);
                     {
                         std::lock_guard lock(mutex);
-                        keys << QString(e.type == KeyPress ? "down " : "up ") +
-                                    (name ? name : "?");
+                        keys << QString(e.type == KeyPress ? "down " : "up ") + (name ? name : "?");
                     }
                     // Ctrl+V fetches the clipboard, as a real paste target does.
                     if (e.type == KeyPress && sym == XK_v && (e.xkey.state & ControlMask)) {
@@ -500,13 +549,15 @@ struct RecordingWindow::State {
                     std::lock_guard lock(mutex);
                     pastes << QString::fromUtf8(reinterpret_cast<const char*>(data),
                                                 static_cast<int>(count));
-                    if (data) XFree(data);
+                    if (data)
+                        XFree(data);
                 } else if (e.type == PropertyNotify && steal && !destroyed &&
                            e.xproperty.atom == atom("_NET_ACTIVE_WINDOW") && active() != window) {
                     take_focus();
                 }
             }
-            if (steal && !destroyed && active() != window) take_focus();
+            if (steal && !destroyed && active() != window)
+                take_focus();
             pollfd p{fd, POLLIN, 0};
             poll(&p, 1, 5);
         }
@@ -517,14 +568,15 @@ RecordingWindow::RecordingWindow(const QString& title, const QString& class_name
     : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.display = XOpenDisplay(TestDisplayName().toLocal8Bit().constData());
-    if (!s.display) return;
+    if (!s.display)
+        return;
     Display* d = s.display;
     s.window = XCreateSimpleWindow(d, DefaultRootWindow(d), 50, 50, 300, 120, 0, 0, 0xffffff);
     XSelectInput(d, s.window, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
     XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask);
     const QByteArray utf8 = title.toUtf8();
-    XChangeProperty(d, s.window, s.atom("_NET_WM_NAME"), s.atom("UTF8_STRING"), 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(utf8.constData()),
+    XChangeProperty(d, s.window, s.atom("_NET_WM_NAME"), s.atom("UTF8_STRING"), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8.constData()),
                     static_cast<int>(utf8.size()));
     XStoreName(d, s.window, title.toLatin1().constData());
     QByteArray name = class_name.toLower().toLatin1(), klass = class_name.toLatin1();
@@ -539,7 +591,8 @@ RecordingWindow::RecordingWindow(const QString& title, const QString& class_name
         for (int i = 0; i < 300; ++i) {
             XWindowAttributes attributes{};
             XGetWindowAttributes(d, s.window, &attributes);
-            if (attributes.map_state == IsViewable) break;
+            if (attributes.map_state == IsViewable)
+                break;
             usleep(10000);
         }
         // A window manager marks the windows it has taken on with WM_STATE.
@@ -548,13 +601,17 @@ RecordingWindow::RecordingWindow(const QString& title, const QString& class_name
                 int n = 0;
                 Atom* props = XListProperties(d, s.window, &n);
                 bool managed = false;
-                for (int k = 0; k < n; ++k) managed = managed || props[k] == s.atom("WM_STATE");
-                if (props) XFree(props);
-                if (managed) break;
+                for (int k = 0; k < n; ++k)
+                    managed = managed || props[k] == s.atom("WM_STATE");
+                if (props)
+                    XFree(props);
+                if (managed)
+                    break;
                 usleep(10000);
             }
         }
-        if (show == Show::Minimised) XIconifyWindow(d, s.window, DefaultScreen(d));
+        if (show == Show::Minimised)
+            XIconifyWindow(d, s.window, DefaultScreen(d));
         XSync(d, False);
         usleep(100000);
     }
@@ -563,13 +620,17 @@ RecordingWindow::RecordingWindow(const QString& title, const QString& class_name
 
 RecordingWindow::~RecordingWindow() {
     State& s = *state_;
-    if (!s.display) return;
+    if (!s.display)
+        return;
     s.stop = true;
-    if (s.thread.joinable()) s.thread.join();
+    if (s.thread.joinable())
+        s.thread.join();
     XCloseDisplay(s.display);
 }
 
-uint64_t RecordingWindow::handle() const { return state_->window; }
+uint64_t RecordingWindow::handle() const {
+    return state_->window;
+}
 
 QStringList RecordingWindow::keys() const {
     std::lock_guard lock(state_->mutex);
@@ -587,11 +648,14 @@ void RecordingWindow::clear_keys() {
     state_->pastes.clear();
 }
 
-void RecordingWindow::steal_focus(bool on) { state_->steal = on; }
+void RecordingWindow::steal_focus(bool on) {
+    state_->steal = on;
+}
 
 void RecordingWindow::destroy() {
     state_->destroy_request = true;
-    while (!state_->destroyed) usleep(1000);
+    while (!state_->destroyed)
+        usleep(1000);
 }
 
 }  // namespace vt::test

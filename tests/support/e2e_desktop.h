@@ -51,13 +51,13 @@ void PumpEvents(int ms);
 
 // Runs a program on the desktop, pumping events meanwhile; its standard
 // output, or nothing when it failed or ran longer than `timeout_ms`.
-std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args, int timeout_ms = 10000,
-                        const QByteArray& input = {});
+std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args,
+                                       int timeout_ms = 10000, const QByteArray& input = {});
 
 // A started child process in a process group of its own; stopped (TERM,
 // then KILL) when destroyed.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -68,7 +68,7 @@ public:
     void stop();
     pid_t pid() const { return pid_; }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
@@ -76,7 +76,7 @@ private:
 // the focus at first and a multi-line field with the access key "I"; every
 // change of either is reported to this object.
 class OrderForm {
-public:
+  public:
     OrderForm();
     ~OrderForm();
     OrderForm(const OrderForm&) = delete;
@@ -103,7 +103,7 @@ public:
     // What Chromium wrote to standard error, for a failure's message.
     QString chromium_log() const;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -111,7 +111,7 @@ private:
 // A small X11 window of the test with a chosen title and class, on its own
 // connection and thread, recording the key events it receives.
 class RecordingWindow {
-public:
+  public:
     enum class Show { Mapped, Minimised, Unmapped };
     RecordingWindow(const QString& title, const QString& class_name, Show show = Show::Mapped);
     ~RecordingWindow();
@@ -129,7 +129,7 @@ public:
     void steal_focus(bool on);
     void destroy();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
