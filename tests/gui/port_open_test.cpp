@@ -15,12 +15,12 @@
 #include "app/trans_main.h"
 #include "links/serial_link.h"
 #include "settings/settings.h"
+#include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
-#include "tests/support/xvfb.h"
 
-static const bool kDisplay = vt::test::UseOwnXvfb();
+static const bool kDisplay = vt::test::EnsureTestDesktop();
 
 namespace {
 
