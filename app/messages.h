@@ -142,6 +142,13 @@ inline constexpr const char* Cancel = "Abbrechen";
 inline constexpr const char* Accept = "Übernehmen";
 inline constexpr const char* Create = "Erstellen";
 inline constexpr const char* CannotCreateDirectory = "Verzeichnis konnte nicht erstellt werden.";
+
+// Log lines of the browser delivery when it sends nothing; the line follows.
+inline constexpr const char* NotSentFormClosed = "Bestellformular geschlossen, nicht gesendet : ";
+inline constexpr const char* NotSentFormNotActive = "Bestellformular nicht im Vordergrund, nicht gesendet : ";
+inline constexpr const char* NotSentAccessKey = "Zugriffstaste %s hat keine Taste, nicht gesendet : ";
+inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgeholt : ";
+inline constexpr const char* BatchLinesText = "%s Zeilen";
 }  // namespace txt
 
 // Protocol trace lines in the log list (setting `debug`).

@@ -22,10 +22,13 @@
 #include "app/jpeg_image.h"
 #include "app/main_timers.h"
 #include "app/messages.h"
+#include "delivery/key_delivery.h"
+#include "links/opl_cycle.h"
 #include "links/opl_protocol.h"
+#include "links/opn_link.h"
 #include "links/port_control.h"
-#include "settings/setup.h"
 #include "settings/settings.h"
+#include "settings/setup.h"
 
 namespace vt {
 namespace {
@@ -139,10 +142,15 @@ void TForm1::BuildComponents() {
     }
     Timers = MainTimers{&TimerOPL, &TimerOPLComopen, &TimerOPN, &TimerOPNComopen};
     connect(&TimerOPLComopen, &QTimer::timeout, this, [] { TimerOPLComopenTimer(); });
+    connect(&TimerOPL, &QTimer::timeout, this, [] { TimerOPLTimer(); });
+    connect(&TimerOPNComopen, &QTimer::timeout, this, [] { TimerOPNComopenTimer(); });
+    connect(&TimerOPN, &QTimer::timeout, this, [] { TimerOPNTimer(); });
 }
 
 void TForm1::FormCreate() {
     Edit1->hide();
+    SetClipboardEdit(Edit1);
+    BatchLines.clear();
     if (instance_.acquire(QString::fromUtf8(brand().mutex_name)) ==
         SingleInstance::Result::AlreadyRunning) {
         dialogs().beep();
@@ -325,15 +333,16 @@ void TForm1::SetCaptions() {
 
 void TForm1::Info1Click() {
     const QString name = Text(brand().info_name);
-    dialogs().message_box(
-        name,
-        name + QStringLiteral("  ") + Text(msg::Version) + u' ' + QString::fromUtf8(txt::ProgramVersion),
-        BoxIcon::Information, BoxButtons::Ok);
+    dialogs().message_box(name,
+                          name + QStringLiteral("  ") + Text(msg::Version) + u' ' +
+                              QString::fromUtf8(txt::ProgramVersion),
+                          BoxIcon::Information, BoxButtons::Ok);
 }
 
 void TForm1::Einstellungen1Click() {
     CloseComport();
-    if (FormSetup1) FormSetup1->exec();
+    if (FormSetup1)
+        FormSetup1->exec();
     Memo1->clear();
     Memo2->clear();
     SetCaptions();
@@ -345,9 +354,13 @@ void TForm1::Beenden1Click() {
     close();
 }
 
-void TForm1::OpenComport() { vt::OpenComport(); }
+void TForm1::OpenComport() {
+    vt::OpenComport();
+}
 
-void TForm1::CloseComport() { vt::CloseComport(); }
+void TForm1::CloseComport() {
+    vt::CloseComport();
+}
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress) {

@@ -15,15 +15,15 @@
 
 #include "settings/dir_new.h"
 #include "settings/dir_select.h"
+#include "tests/support/e2e_desktop.h"
 #include "tests/support/modal_answer.h"
 #include "tests/support/recording_ui.h"
-#include "tests/support/test_display.h"
 
 using namespace vt;
 
 namespace {
 
-const bool kDisplay = (test::StartPrivateDisplay(), true);
+const bool kDisplay = test::EnsureTestDesktop();
 
 class DirDialogsTest : public ::testing::Test {
   protected:

@@ -16,11 +16,11 @@
 #include "app/trans_main.h"
 #include "platform/profile_file.h"
 #include "settings/settings.h"
+#include "tests/support/e2e_desktop.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
-#include "tests/support/xvfb.h"
 
-static const bool kDisplay = vt::test::UseOwnXvfb();
+static const bool kDisplay = vt::test::EnsureTestDesktop();
 
 namespace {
 

@@ -23,17 +23,17 @@
 #include "settings/opn_state.h"
 #include "settings/settings.h"
 #include "settings/setup.h"
+#include "tests/support/e2e_desktop.h"
 #include "tests/support/modal_answer.h"
 #include "tests/support/pseudo_terminals.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
-#include "tests/support/test_display.h"
 
 using namespace vt;
 
 namespace {
 
-const bool kDisplay = (test::StartPrivateDisplay(), true);
+const bool kDisplay = test::EnsureTestDesktop();
 
 // The fields the dialog edits, as one comparable text.
 std::string Edited(const progparstruct& p) {

@@ -13,12 +13,12 @@
 
 #include "app/trans_main.h"
 #include "settings/settings.h"
+#include "tests/support/e2e_desktop.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
-#include "tests/support/xvfb.h"
 
-// Minimising needs a window manager to iconify the window.
-static const bool kDisplay = vt::test::UseOwnXvfb(true);
+// Minimising needs the window manager to iconify the window.
+static const bool kDisplay = vt::test::EnsureTestDesktop();
 
 namespace {
 

@@ -1,0 +1,53 @@
+#include "delivery/delivery_rules.h"
+
+#include "app/messages.h"
+
+namespace vt {
+
+QString ShopBrowserWord(int kind, const QString& browsertitle) {
+    switch (kind) {
+        case 0:
+            return browsertitle;
+        case 1:
+            return Text(msg::WordExplorer);
+        case 2:
+            return Text(msg::WordFirefox);
+        case 3:
+            return Text(msg::WordChrome);
+        default:
+            return QString();
+    }
+}
+
+namespace {
+bool ContainsText(const QString& title, const QString& part) {
+    return !part.isEmpty() && title.contains(part, Qt::CaseSensitive);
+}
+}  // namespace
+
+bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitle,
+                      const QString& formtitle) {
+    return ContainsText(title, ShopBrowserWord(kind, browsertitle)) &&
+           ContainsText(title, formtitle);
+}
+
+QString RemovePraefix(const QString& line, const QString& praefix) {
+    if (praefix.isEmpty() || !line.startsWith(praefix, Qt::CaseSensitive))
+        return line;
+    return line.mid(praefix.size());
+}
+
+int AccessKeyCode(const QString& accesskey) {
+    if (accesskey.isEmpty())
+        return 0;
+    const char16_t c = accesskey.front().unicode();
+    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9'))
+        return c;
+    // A lower-case letter's own code is a numeric-pad or function key code;
+    // the letter's key is meant.
+    if (c >= u'a' && c <= u'z')
+        return c - u'a' + u'A';
+    return -1;
+}
+
+}  // namespace vt

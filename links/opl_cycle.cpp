@@ -1,0 +1,204 @@
+#include "links/opl_cycle.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+#include "app/main_timers.h"
+#include "app/messages.h"
+#include "app/ui_seam.h"
+#include "delivery/convert.h"
+#include "delivery/key_delivery.h"
+#include "delivery/shop_window.h"
+#include "links/opl_protocol.h"
+#include "links/opl_record.h"
+#include "platform/codepage.h"
+#include "settings/settings.h"
+
+namespace vt {
+namespace {
+
+constexpr int kShopStartDelayMs = 1000;
+
+bool BatchMode() {
+    return progpar.keysendmode == 1 || progpar.keysendmode == 2;
+}
+
+QString WorkingFilePath(int index) {
+    return StartDir + QStringLiteral("Temp") + QDir::separator() +
+           OplFiles[static_cast<size_t>(index)].filename;
+}
+
+// Runs at the end of every cycle, whatever happened in it.
+struct ReenableTimerOPL {
+    ~ReenableTimerOPL() {
+        if (Timers.TimerOPL)
+            Timers.TimerOPL->start();
+    }
+};
+
+void LogExport(const ExportResult& r) {
+    const QString skipped = SkippedLinesLogLine(r);
+    if (!skipped.isEmpty())
+        display().log_line(skipped);
+}
+
+// Receives the lines of an export file into its working file and converts
+// it; 1 when the file arrived completely.
+int32_t ReceiveExportFile(int index) {
+    const QString path = WorkingFilePath(index);
+    QFile work(path);
+    if (!work.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        ShowFileError(path);
+        return 0;
+    }
+    bool complete = false;
+    QByteArray line;
+    while (OplReadLine(line, true)) {
+        if (line.isEmpty()) {
+            complete = true;
+            break;
+        }
+        line.append("\r\n");
+        // A working file that cannot take the line must not be exported half.
+        if (work.write(line) != line.size()) {
+            display().log_line(QString::fromUtf8(txt::FileWriteError) + path);
+            break;
+        }
+    }
+    work.close();
+    if (!complete || work.error() != QFileDevice::NoError)
+        return 0;
+    const QString& name = OplFiles[static_cast<size_t>(index)].filename;
+    LogExport(index == 2 ? ExportCsvFile(path, progpar.csvdir + name)
+                         : ExportUgsFile(path, progpar.ugsdir + name));
+    return 1;
+}
+
+// Receives a shop file line by line and types each line into the shop's
+// order form as it arrives (or collects it for one paste at the end).
+int32_t ReceiveShopFile(int shop) {
+    bool present = FindShopWindow(shop);
+    // The browser needs a moment after the confirmation box before it takes
+    // keystrokes; the wait deliberately lets no other handler run.
+    QThread::msleep(kShopStartDelayMs);
+    const QString path = WorkingFilePath(shop);
+    QFile work(path);
+    if (!work.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        ShowFileError(path);
+        return 0;
+    }
+    if (BatchMode())
+        BatchLines.clear();
+    bool complete = false;
+    bool delivered = true;
+    QByteArray payload;
+    QStringList fields;
+    while (present) {
+        if (!OplReadLine(payload, true))
+            break;
+        if (payload.isEmpty()) {
+            complete = true;
+            break;
+        }
+        present = FindShopWindow(shop);
+        if (!present)
+            break;
+        const QString record =
+            cp1252::decode(std::string_view(payload.constData(), size_t(payload.size())));
+        if (!SplitOplRecord(record, fields)) {
+            display().log_line(QString::fromUtf8(txt::ShortRecord) + record);
+        }
+        work.write(payload + "\r\n");
+        // A line the shop did not get ends the file: the scanner keeps it.
+        if (!DeliverLine(shop, ShopLineText(shop, fields))) {
+            delivered = false;
+            break;
+        }
+    }
+    work.close();
+    if (!complete || !present || !delivered)
+        return 0;
+    if (BatchMode() && !PasteBatch()) {
+        // The end marker is acknowledged already, so the scanner may have let
+        // the file go: the lines stay on the clipboard for the user.
+        display().log_line(QString::fromUtf8(txt::BatchLeftOnClipboard));
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+void OplShowFiles() {
+    for (int i = 0; i < 4; ++i) {
+        const fileinforecord& f = OplFiles[static_cast<size_t>(i)];
+        if (f.count <= 0)
+            continue;
+        QString line = f.m2text.leftJustified(25, u' ') + QStringLiteral(" (") +
+                       QString::number(f.count) + u')';
+        if (i < 2 && !browserrecord.state[static_cast<size_t>(i)]) {
+            line += QString::fromUtf8(txt::NotActiveSuffix);
+        }
+        display().status_line(line);
+    }
+}
+
+int32_t OplReceiveFile(int index) {
+    if (index < 0 || index > 3 || !OplRequestFile(index))
+        return 0;
+    return index >= 2 ? ReceiveExportFile(index) : ReceiveShopFile(index);
+}
+
+void TimerOPLTimer() {
+    if (progpar.device != 0)
+        return;
+    if (Timers.TimerOPL)
+        Timers.TimerOPL->stop();
+    ReenableTimerOPL reenable;
+
+    const int32_t poll = OplPoll();
+    if (poll != 6) {
+        display().status_clear();
+        display().status_line(Text(poll == 21 ? msg::MdeNoData : msg::MdeWaiting));
+        return;
+    }
+    const int32_t table = OplFileinfo();
+    display().status_clear();
+    display().status_line(Text(table == 6    ? msg::MdeReady
+                               : table == 21 ? msg::MdeNoData
+                                             : msg::MdeWaiting));
+    OplShowFiles();
+    FindShopWindow(0);
+    FindShopWindow(1);
+    if (table != 6)
+        return;
+
+    auto download = [](int index) {
+        fileinforecord& f = OplFiles[static_cast<size_t>(index)];
+        if (OplReceiveFile(index) == 1) {
+            f.fsize = 0;
+            f.count = 0;
+        }
+    };
+    if (OplFiles[2].count > 0)
+        download(2);
+    if (OplFiles[3].count > 0)
+        download(3);
+    if (OplFiles[0].count > 0 && browserrecord.state[0]) {
+        dialogs().message_box(QString::fromUtf8(txt::Confirm),
+                              QString::fromUtf8(txt::StartTransfer), BoxIcon::Information,
+                              BoxButtons::Ok);
+        download(0);
+    }
+    if (OplFiles[1].count > 0 && browserrecord.state[1])
+        download(1);
+    // "HME0" only when every file held records and none of them arrived.
+    if (OplFiles[2].count > 0 && OplFiles[3].count > 0 && OplFiles[0].count > 0 &&
+        OplFiles[1].count > 0) {
+        OplSendEnd();
+    }
+}
+
+}  // namespace vt

@@ -1,0 +1,39 @@
+#pragma once
+// The desktop's top-level windows as the shop search sees them, and the
+// active window that keystrokes reach.
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace vt {
+
+// A title longer than this is cut: the search has always seen only this much.
+inline constexpr int kMaxWindowTitle = 254;
+
+struct TopLevelWindow {
+    uint64_t handle = 0;
+    QString title;
+    QString classname;
+    int32_t processid = 0;
+    bool visible = false;  // viewable and not minimised
+};
+
+class WindowSystem {
+  public:
+    virtual ~WindowSystem() = default;
+    // Every client window of the desktop, visible, minimised or unmapped,
+    // topmost first. Empty when there is no display.
+    virtual std::vector<TopLevelWindow> top_level_windows() = 0;
+    // 0 when no window is active or there is no display.
+    virtual uint64_t active_window() = 0;
+    virtual bool window_exists(uint64_t handle) = 0;
+    // Asks for `handle` to become the active window (de-iconifying it) and
+    // waits up to `timeout_ms` until it is; true when it is active.
+    virtual bool activate(uint64_t handle, int timeout_ms) = 0;
+};
+
+// The desktop this process runs on (X11 on Linux).
+WindowSystem& window_system();
+
+}  // namespace vt

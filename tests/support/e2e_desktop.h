@@ -1,0 +1,137 @@
+#pragma once
+// A private X11 desktop for GUI and end-to-end tests: Xvfb (display number
+// chosen by the server through -displayfd), the openbox window manager, and
+// Debian's Chromium showing an order form page of our own whose field
+// content comes back to the test over HTTP on 127.0.0.1.
+//
+// How a test binary gets its display
+// -----------------------------------
+// The GUI and end-to-end binaries create their QApplication in main(),
+// before any test runs, and Qt needs DISPLAY at that moment. So each test
+// file that needs the desktop starts it in a static initialiser:
+//
+//     static const bool kDesktop = vt::test::EnsureTestDesktop();
+//
+// EnsureTestDesktop() is idempotent (one Xvfb per process, whichever file
+// calls first), sets DISPLAY for this process, and stops the desktop at
+// exit. When the binary only lists its tests (ctest discovery), it starts
+// nothing and points Qt at the offscreen platform instead. Every child
+// process is started with a parent-death signal, so a crashed or killed test
+// leaves no Xvfb, openbox or Chromium behind. Code that must run with its
+// own X11 setup can also run in a child process with DesktopEnvironment().
+//
+// Waits here pump the Qt event queue, so the order form's reports (and the
+// clipboard requests a paste sends to this process) are served meanwhile.
+
+#include <sys/types.h>
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace vt::test {
+
+// Starts Xvfb and openbox once per process; true when the desktop runs.
+bool EnsureTestDesktop();
+// ":N" of the private display, empty when none runs.
+QString TestDisplayName();
+// The system environment with this desktop's DISPLAY, for a child process
+// (the real program, xclip, xdotool).
+QProcessEnvironment DesktopEnvironment();
+// Stops and restarts openbox, for checks of a desktop without a window
+// manager. True when the requested state was reached.
+bool StopWindowManager();
+bool StartWindowManager();
+
+// Pumps the Qt event queue for `ms` milliseconds.
+void PumpEvents(int ms);
+
+// Runs a program on the desktop, pumping events meanwhile; its standard
+// output, or nothing when it failed or ran longer than `timeout_ms`.
+std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args,
+                                       int timeout_ms = 10000, const QByteArray& input = {});
+
+// A started child process in a process group of its own; stopped (TERM,
+// then KILL) when destroyed.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // `extra_fd` is kept open in the child under the same number.
+    bool start(const QStringList& argv, const QString& log_path = {}, int extra_fd = -1);
+    bool running();
+    void stop();
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// Chromium with the order form page. The page has a search field that has
+// the focus at first and a multi-line field with the access key "I"; every
+// change of either is reported to this object.
+class OrderForm {
+  public:
+    OrderForm();
+    ~OrderForm();
+    OrderForm(const OrderForm&) = delete;
+    OrderForm& operator=(const OrderForm&) = delete;
+
+    // Starts a fresh Chromium on the page titled `title` and waits until its
+    // window is there and the page has loaded. The window's title is then
+    // `title` followed by " - Chromium".
+    bool open(const QString& title, int timeout_ms = 60000);
+    uint64_t window() const;
+    // The multi-line field's newest content (Chromium turns CR into LF).
+    QString field_text() const;
+    QString search_text() const;
+    bool field_focused() const;
+    // How many changes of the multi-line field the page reported (one paste
+    // is one change).
+    int field_changes() const;
+    // Pumps events until the field holds `expected`; true when it does.
+    bool wait_for_field(const QString& expected, int timeout_ms = 10000);
+    // Pumps events for `ms` and returns the field's content then.
+    QString settle(int ms = 300);
+    // Ends Chromium; its window is gone once this returns.
+    void close();
+    // What Chromium wrote to standard error, for a failure's message.
+    QString chromium_log() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// A small X11 window of the test with a chosen title and class, on its own
+// connection and thread, recording the key events it receives.
+class RecordingWindow {
+  public:
+    enum class Show { Mapped, Minimised, Unmapped };
+    RecordingWindow(const QString& title, const QString& class_name, Show show = Show::Mapped);
+    ~RecordingWindow();
+    RecordingWindow(const RecordingWindow&) = delete;
+    RecordingWindow& operator=(const RecordingWindow&) = delete;
+
+    uint64_t handle() const;
+    // Key events received, as "down Alt_L", "up i", in order. Cleared with
+    // the pastes by clear_keys().
+    QStringList keys() const;
+    // What each Ctrl+V fetched from the clipboard, as a paste target would.
+    QStringList pastes() const;
+    void clear_keys();
+    // Keeps taking the focus back whenever another window becomes active.
+    void steal_focus(bool on);
+    void destroy();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vt::test
