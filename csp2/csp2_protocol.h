@@ -33,16 +33,16 @@ inline constexpr uint8_t kSymbologyEan8 = 0x0A;
 // hand them on.
 enum Result : int32_t {
     kOk = 0,
-    kNotOpen = -1,         // no port, or the port could not be opened
-    kNoAnswer = -2,        // silence, or the answer stopped short
-    kBadCrc = -3,          // the answer's CRC does not match
-    kMalformed = -4,       // wrong start, wrong length, wrong echo, bad record
-    kBadArgument = -5,     // a caller's buffer is missing or too small
-    kNoSuchPacket = -6,    // an index outside the held barcodes
-    kBatteryLow = -7,      // the scanner answered but reports a low battery
-    kBusy = -8,            // a call while another is still waiting for the scanner
-    kTooLarge = -9,        // the upload exceeds what the library accepts
-    kBadStamp = -10,       // the stamp's fields are no date and time
+    kNotOpen = -1,       // no port, or the port could not be opened
+    kNoAnswer = -2,      // silence, or the answer stopped short
+    kBadCrc = -3,        // the answer's CRC does not match
+    kMalformed = -4,     // wrong start, wrong length, wrong echo, bad record
+    kBadArgument = -5,   // a caller's buffer is missing or too small
+    kNoSuchPacket = -6,  // an index outside the held barcodes
+    kBatteryLow = -7,    // the scanner answered but reports a low battery
+    kBusy = -8,          // a call while another is still waiting for the scanner
+    kTooLarge = -9,      // the upload exceeds what the library accepts
+    kBadStamp = -10,     // the stamp's fields are no date and time
 };
 
 // CRC-16, reflected polynomial 0xA001, start 0xFFFF, complemented at the end.

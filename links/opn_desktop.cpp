@@ -9,7 +9,7 @@ namespace vt {
 namespace {
 
 class DesktopShop final : public ShopAccess {
-public:
+  public:
     bool find_window(int shop) override { return FindShopWindow(shop); }
     bool bring_to_front() override { return BringShopToFront(); }
     bool deliver_line(int shop, const QString& line) override { return DeliverLine(shop, line); }

@@ -24,22 +24,30 @@ constexpr int32_t kStampTextSize = 100;
 constexpr uint8_t kEan8 = 10;
 
 void Start(QTimer* t) {
-    if (t) t->start();
+    if (t)
+        t->start();
 }
 
 void Stop(QTimer* t) {
-    if (t) t->stop();
+    if (t)
+        t->stop();
 }
 
-bool BatchMode() { return progpar.keysendmode == 1 || progpar.keysendmode == 2; }
+bool BatchMode() {
+    return progpar.keysendmode == 1 || progpar.keysendmode == 2;
+}
 
-bool IsShop(int32_t target) { return target == 0 || target == 1; }
+bool IsShop(int32_t target) {
+    return target == 0 || target == 1;
+}
 
 // Only the brand shop, the "Simple System" shop and, in the Mirabo and
 // Dörfal builds, the barcode CSV take barcodes. A target this build cannot
 // serve must leave them on the scanner: reading them would only end in a
 // clear that erases them undelivered.
-bool CanDeliver(int32_t target) { return IsShop(target) || (target == 2 && IsMiraboOrDoerfal()); }
+bool CanDeliver(int32_t target) {
+    return IsShop(target) || (target == 2 && IsMiraboOrDoerfal());
+}
 
 // One barcode as the library hands it out.
 struct Packet {
@@ -72,7 +80,8 @@ bool FetchPackets(int32_t n, std::vector<Packet>& packets) {
 }
 
 void LogBarcodeCount(int32_t n) {
-    if (progpar.debug) display().log_line(QStringLiteral("Barcodes = %1").arg(n));
+    if (progpar.debug)
+        display().log_line(QStringLiteral("Barcodes = %1").arg(n));
 }
 
 // The line a barcode becomes for `shop`.
@@ -80,35 +89,45 @@ QString ShopLine(int32_t shop, const Packet& p) {
     // The shops see the code up to its first zero byte.
     QByteArray raw = p.code;
     const qsizetype zero = raw.indexOf('\0');
-    if (zero >= 0) raw.truncate(zero);
+    if (zero >= 0)
+        raw.truncate(zero);
     QString code = QString::fromLatin1(raw);
-    if (shop != 0) return code;
+    if (shop != 0)
+        return code;
     if (code.contains(u';')) {
         OpnSplitCode(code);
         return code;
     }
     // An EAN-8 code arrives with its check digit, which the shop does not want.
-    if (code.size() == 8 && p.symbology == kEan8) code.chop(1);
+    if (code.size() == 8 && p.symbology == kEan8)
+        code.chop(1);
     return code + QStringLiteral("\t1");
 }
 
-int32_t Digit(char c) { return int32_t(uint8_t(c)) - 48; }
+int32_t Digit(char c) {
+    return int32_t(uint8_t(c)) - 48;
+}
 
 }  // namespace
 
 int32_t OpnPortNumber(const QString& port) {
     int32_t n = 0;
-    if (port.size() >= 4) n = int32_t(port[3].unicode()) - 48;
-    if (port.size() > 4) n = n * 10 + int32_t(port[4].unicode()) - 48;
+    if (port.size() >= 4)
+        n = int32_t(port[3].unicode()) - 48;
+    if (port.size() > 4)
+        n = n * 10 + int32_t(port[4].unicode()) - 48;
     return n;
 }
 
-int32_t OpnInitLink() { return csp2InitEx(OpnPortNumber(progpar.port)); }
+int32_t OpnInitLink() {
+    return csp2InitEx(OpnPortNumber(progpar.port));
+}
 
 int32_t OpnReadVersion() {
     char buffer[20] = {};
     const int32_t n = csp2GetDllVersion(buffer, int32_t(sizeof buffer));
-    if (n < 0) return 1;
+    if (n < 0)
+        return 1;
     // The text ends at its zero byte, not at the length the library counts.
     QString version = QString::fromLatin1(buffer, qsizetype(strnlen(buffer, sizeof buffer)));
     version.remove(u' ');
@@ -119,25 +138,31 @@ int32_t OpnReadVersion() {
 
 int32_t OpnPoll() {
     display().toggle_activity();
-    if (PortClosed) return -1;
-    if (csp2Interrogate() < 0) return -1;
+    if (PortClosed)
+        return -1;
+    if (csp2Interrogate() < 0)
+        return -1;
     const int32_t d = csp2DataAvailable();
-    if (d > 0) return 6;
-    if (d == 0) return 21;
+    if (d > 0)
+        return 6;
+    if (d == 0)
+        return 21;
     return -1;
 }
 
 void OpnSplitCode(QString& code) {
     QStringList items;
     SplitDelimited(u';', code, items);
-    if (items.size() == 3) code = items[1] + u'\t' + items[2];
+    if (items.size() == 3)
+        code = items[1] + u'\t' + items[2];
 }
 
 void OpnStampTextToDateTime(const char* text, QString& date, QString& time) {
     char t[22];
     std::memcpy(t, text, sizeof t);
     for (int i = 0; i < 22; ++i) {
-        if ((i <= 7 || i >= 12) && t[i] == ' ') t[i] = '0';
+        if ((i <= 7 || i >= 12) && t[i] == ' ')
+            t[i] = '0';
     }
     auto number = [&](int at) { return Digit(t[at]) * 10 + Digit(t[at + 1]); };
     int32_t hour = number(0);
@@ -147,8 +172,10 @@ void OpnStampTextToDateTime(const char* text, QString& date, QString& time) {
     const int32_t day = number(15);
     const int32_t year = number(18) + 2000;
     // 12 AM is the first hour of the day, 12 PM stays 12.
-    if (t[9] == 'P' && hour != 12) hour += 12;
-    if (t[9] == 'A' && hour == 12) hour = 0;
+    if (t[9] == 'P' && hour != 12)
+        hour += 12;
+    if (t[9] == 'A' && hour == 12)
+        hour = 0;
     date = QString::asprintf("%02d.%02d.%04d", day, month, year);
     time = QString::asprintf("%02d:%02d:%02d", hour, minute, second);
     date.replace(u' ', u'0');
@@ -170,9 +197,12 @@ int32_t OpnReadToShop(ShopAccess& shop) {
     DelayWithMessages(200);
     const int32_t n = csp2ReadData();
     LogBarcodeCount(n);
-    if (BatchMode()) shop.begin_batch();
-    if (n < 0) return -1;
-    if (n == 0) return 0;
+    if (BatchMode())
+        shop.begin_batch();
+    if (n < 0)
+        return -1;
+    if (n == 0)
+        return 0;
 
     const QString bar = display().status_bar_text();
     opn.asciimode = csp2GetASCIIMode() > 0;
@@ -188,26 +218,32 @@ int32_t OpnReadToShop(ShopAccess& shop) {
         }
     }
     display().status_bar(bar);
-    if (ok && BatchMode()) ok = shop.paste_batch();
+    if (ok && BatchMode())
+        ok = shop.paste_batch();
     return ok ? 1 : -1;
 }
 
 int32_t OpnReadToCsv() {
     const int32_t n = csp2ReadData();
     LogBarcodeCount(n);
-    if (n < 0) return -1;
-    if (n == 0) return 0;
+    if (n < 0)
+        return -1;
+    if (n == 0)
+        return 0;
     std::vector<Packet> packets;
     // No file is left behind for a read that cannot be written whole.
-    if (!FetchPackets(n, packets)) return -1;
+    if (!FetchPackets(n, packets))
+        return -1;
     BarcodeCsvWriter writer;
-    if (!writer.Create()) return -1;
+    if (!writer.Create())
+        return -1;
     for (const Packet& p : packets) {
         QString date;
         QString time;
         OpnDecodeStamp(p.stamp.data(), date, time);
         const QString line = writer.WriteLine(QString::fromLatin1(p.code), date, time);
-        if (progpar.debug) display().log_line(line);
+        if (progpar.debug)
+            display().log_line(line);
     }
     return writer.Close() ? 1 : -1;
 }
@@ -221,8 +257,10 @@ void TimerOPNComopenTimer() {
         Start(Timers.TimerOPN);
         OpnReadVersion();
     } else {
-        if (Timers.TimerOPNComopen) Timers.TimerOPNComopen->setInterval(kRetryIntervalMs);
-        display().status_bar(QStringLiteral(" ") + FormatS(Text(msg::PortOpenFailed), progpar.port));
+        if (Timers.TimerOPNComopen)
+            Timers.TimerOPNComopen->setInterval(kRetryIntervalMs);
+        display().status_bar(QStringLiteral(" ") +
+                             FormatS(Text(msg::PortOpenFailed), progpar.port));
         PortClosed = true;
         Stop(Timers.TimerOPN);
         Start(Timers.TimerOPNComopen);
@@ -230,7 +268,8 @@ void TimerOPNComopenTimer() {
 }
 
 void OpnCycle(ShopAccess& shop) {
-    if (progpar.device != 1) return;
+    if (progpar.device != 1)
+        return;
     Stop(Timers.TimerOPN);
     const int32_t target = browserrecord.mode;
     const bool found = IsShop(target) ? shop.find_window(target) : true;
@@ -240,19 +279,22 @@ void OpnCycle(ShopAccess& shop) {
     if (IsShop(target)) {
         if (found) {
             d.status_line(Text(msg::BrowserOk));
-            if (progpar.alwaysforeground) shop.bring_to_front();
+            if (progpar.alwaysforeground)
+                shop.bring_to_front();
         } else {
             d.update_tray(false, Text(brand().tray_no_form));
             d.status_line(Text(msg::BrowserNoForm));
         }
     }
     if (state == 6) {
-        if (found) d.update_tray(true, Text(brand().tray_ready));
+        if (found)
+            d.update_tray(true, Text(brand().tray_ready));
         d.status_line(Text(msg::MdeReady));
     } else if (state == 21) {
         d.status_line(Text(msg::MdeNoData));
     } else {
-        if (found) d.update_tray(false, Text(brand().tray_not_ready));
+        if (found)
+            d.update_tray(false, Text(brand().tray_not_ready));
         d.status_line(Text(msg::MdeNotReady));
     }
     if (found && state == 6 && CanDeliver(target)) {
@@ -269,7 +311,8 @@ void OpnCycle(ShopAccess& shop) {
         }
         if (result > 0) {
             d.log_line(Text(msg::TransferOk));
-            if (!(progpar.debug && progpar.donotdelete)) csp2ClearData();
+            if (!(progpar.debug && progpar.donotdelete))
+                csp2ClearData();
         } else if (result < 0) {
             d.log_line(Text(msg::TransferFailed));
         }

@@ -16,7 +16,7 @@ namespace vt {
 
 // What the cycle needs of the desktop.
 class ShopAccess {
-public:
+  public:
     virtual ~ShopAccess() = default;
     // Searches the order form of `shop` (0 or 1); true when it is there.
     virtual bool find_window(int shop) = 0;

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/sim_wire.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -113,34 +115,12 @@ void OnSignal(int) { g_stop = 1; }
 
 class Scanner {
 public:
-    explicit Scanner(Options o) : opt_(std::move(o)), start_(Clock::now()) {
-        if (!opt_.log.empty()) log_ = std::fopen(opt_.log.c_str(), "a");
-        if (opt_.baud > 0) byte_time_ = std::chrono::nanoseconds(10'000'000'000LL / opt_.baud);
-    }
-    ~Scanner() {
-        if (log_) std::fclose(log_);
-    }
+    // 10 bits a byte: start bit, 8 data bits, stop bit.
+    explicit Scanner(Options o) : opt_(std::move(o)), wire_(opt_.log, opt_.baud, 10, &g_stop) {}
 
-    bool OpenTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
-        const char* name = ::ptsname(master_);
-        if (!name) return false;
-        slave_path_ = name;
-        // Holding the other end open keeps the terminal alive while no host
-        // has it open, so a host may close and reopen it at will.
-        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave_ < 0) return false;
-        termios t{};
-        if (::tcgetattr(slave_, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::tcsetattr(slave_, TCSANOW, &t);
-        }
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        return true;
-    }
+    bool OpenTerminal() { return wire_.OpenTerminal(); }
 
-    const std::string& slave_path() const { return slave_path_; }
+    const std::string& slave_path() const { return wire_.slave_path(); }
 
     void LoadFiles() {
         for (size_t i = 0; i < files_.size(); ++i) {
@@ -156,7 +136,7 @@ public:
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 f.lines.push_back(line);
             }
-            Log("LOAD %zu %s %zu lines", i, f.name.c_str(), f.lines.size());
+            wire_.Log("LOAD %zu %s %zu lines", i, f.name.c_str(), f.lines.size());
         }
     }
 
@@ -167,84 +147,18 @@ public:
             pending_command_ = false;
             if (b < 0) continue;
             if (b != STX) {
-                Log("RX stray 0x%02X", b);
+                wire_.Log("RX stray 0x%02X", b);
                 continue;
             }
             if (!HandleCommand()) return 0;
         }
-        Log("STOP");
+        wire_.Log("STOP");
         return 0;
     }
 
 private:
-    void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
-        if (!log_) return;
-        const double t = std::chrono::duration<double>(Clock::now() - start_).count();
-        std::fprintf(log_, "%.3f ", t);
-        va_list ap;
-        va_start(ap, fmt);
-        std::vfprintf(log_, fmt, ap);
-        va_end(ap);
-        std::fputc('\n', log_);
-        std::fflush(log_);
-    }
-
-    // -1 when nothing arrives within `timeout_ms`.
-    int ReadByte(int timeout_ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        for (;;) {
-            unsigned char b;
-            const ssize_t n = ::read(master_, &b, 1);
-            if (n == 1) return b;
-            if (g_stop) return -1;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0) return -1;
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, int(std::min<long long>(left, 200))) > 0 && !(p.revents & POLLIN)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-    }
-
-    void WriteAll(const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size() && !g_stop) {
-            const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += size_t(n);
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                return;
-            } else {
-                pollfd p{master_, POLLOUT, 0};
-                ::poll(&p, 1, 100);
-            }
-        }
-    }
-
-    // Hands each byte over when it would have fully arrived on a line of the
-    // configured speed; the wire is idle (not saving up time) between sends.
-    void Send(const std::string& bytes) {
-        if (opt_.baud <= 0) {
-            WriteAll(bytes);
-            return;
-        }
-        const auto now = Clock::now();
-        if (wire_ < now) wire_ = now;
-        std::string pending;
-        for (char c : bytes) {
-            const auto due = wire_ + byte_time_;
-            if (due > Clock::now()) {
-                WriteAll(pending);
-                pending.clear();
-                std::this_thread::sleep_until(due);
-            }
-            pending += c;
-            wire_ = due;
-        }
-        WriteAll(pending);
-    }
+    int ReadByte(int timeout_ms) { return wire_.ReadByte(timeout_ms); }
+    void Send(const std::string& bytes) { wire_.Send(bytes); }
 
     Fault* TakeFault(const std::string& command, bool line_fault, int line) {
         for (Fault& f : opt_.faults) {
@@ -264,50 +178,49 @@ private:
         for (int i = 0; i < 5; ++i) {
             const int b = ReadByte(1000);
             if (b < 0) {
-                Log("RX broken command");
+                wire_.Log("RX broken command");
                 return true;
             }
             cmd += char(b);
         }
         if (cmd.back() != ETX) {
-            Log("RX broken command");
+            wire_.Log("RX broken command");
             return true;
         }
         cmd.pop_back();
-        Log("RX %s", cmd.c_str());
+        wire_.Log("RX %s", cmd.c_str());
         int file = -1;
         if (cmd == "HMS0") {
             file = -1;
         } else if (cmd.size() == 4 && cmd.compare(0, 3, "HMS") == 0 && cmd[3] >= '1' && cmd[3] <= '4') {
             file = cmd[3] - '1';
         } else if (cmd != "HME0") {
-            Log("RX unknown command");
+            wire_.Log("RX unknown command");
             return true;
         }
         if (Fault* f = TakeFault(cmd, false, 0)) {
             switch (f->kind) {
                 case FaultKind::NoAnswer:
-                    Log("FAULT no-answer %s", cmd.c_str());
+                    wire_.Log("FAULT no-answer %s", cmd.c_str());
                     return true;
                 case FaultKind::Nak:
-                    Log("FAULT nak %s", cmd.c_str());
+                    wire_.Log("FAULT nak %s", cmd.c_str());
                     Send(std::string(1, NAK));
                     return true;
                 case FaultKind::Byte:
-                    Log("FAULT byte %s", cmd.c_str());
+                    wire_.Log("FAULT byte %s", cmd.c_str());
                     Send("A");
                     return true;
                 case FaultKind::Hangup:
-                    Log("FAULT hangup %s", cmd.c_str());
-                    ::close(master_);
-                    ::close(slave_);
+                    wire_.Log("FAULT hangup %s", cmd.c_str());
+                    wire_.HangUp();
                     return false;
                 default:
                     break;
             }
         }
         Send(std::string(1, ACK));
-        Log("TX ACK");
+        wire_.Log("TX ACK");
         if (cmd == "HME0") return true;
         std::vector<std::string> payloads;
         if (file < 0) {
@@ -322,7 +235,7 @@ private:
         if (Transfer(cmd, payloads) && file >= 0 && opt_.drop_after_end) {
             files_[size_t(file)].lines.clear();
             files_[size_t(file)].size = 0;
-            Log("DROP %d", file);
+            wire_.Log("DROP %d", file);
         }
         return true;
     }
@@ -344,32 +257,32 @@ private:
             const bool end = i + 1 == payloads.size();
             if (!f) {
                 Send(frame);
-                Log("TX frame %zu%s", i, end ? " end" : "");
+                wire_.Log("TX frame %zu%s", i, end ? " end" : "");
             } else if (f->kind == FaultKind::BrokenFrame) {
                 frame[0] = 'A';
                 Send(frame);
-                Log("FAULT broken-frame %s %zu", cmd.c_str(), i);
+                wire_.Log("FAULT broken-frame %s %zu", cmd.c_str(), i);
             } else if (f->kind == FaultKind::Gap) {
                 const size_t half = frame.size() / 2;
                 Send(frame.substr(0, half));
-                Log("FAULT gap %s %zu", cmd.c_str(), i);
+                wire_.Log("FAULT gap %s %zu", cmd.c_str(), i);
                 std::this_thread::sleep_for(std::chrono::milliseconds(opt_.gap_ms));
                 Send(frame.substr(half));
-                Log("FAULT gap over");
+                wire_.Log("FAULT gap over");
             } else if (f->kind == FaultKind::Garbage) {
                 Send(frame + "XYZ");
-                Log("FAULT garbage %s %zu", cmd.c_str(), i);
+                wire_.Log("FAULT garbage %s %zu", cmd.c_str(), i);
             } else {
-                Log("FAULT endless %s %zu", cmd.c_str(), i);
+                wire_.Log("FAULT endless %s %zu", cmd.c_str(), i);
                 std::string endless(1, STX);
                 endless.append(size_t(std::max(0L, opt_.endless_bytes - 1)), 'E');
                 Send(endless);
-                Log("FAULT endless over");
+                wire_.Log("FAULT endless over");
                 return false;
             }
             if (!AwaitAck()) return false;
         }
-        Log("DONE %s %zu frames", cmd.c_str(), payloads.size());
+        wire_.Log("DONE %s %zu frames", cmd.c_str(), payloads.size());
         return true;
     }
 
@@ -381,32 +294,26 @@ private:
                     .count();
             const int b = left > 0 ? ReadByte(int(left)) : -1;
             if (b == ACK) {
-                Log("RX ACK");
+                wire_.Log("RX ACK");
                 return true;
             }
             if (b < 0) {
-                Log("RX no ACK, transfer abandoned");
+                wire_.Log("RX no ACK, transfer abandoned");
                 return false;
             }
             if (b == STX) {
                 // The host has moved on to its next command.
-                Log("RX command instead of ACK, transfer abandoned");
+                wire_.Log("RX command instead of ACK, transfer abandoned");
                 pending_command_ = true;
                 return false;
             }
-            Log("RX stray 0x%02X", b);
+            wire_.Log("RX stray 0x%02X", b);
         }
     }
 
     Options opt_;
-    Clock::time_point start_;
-    FILE* log_ = nullptr;
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slave_path_;
+    sim::Wire wire_;
     std::array<ScannerFile, 4> files_;
-    std::chrono::nanoseconds byte_time_{0};
-    Clock::time_point wire_{};
     bool pending_command_ = false;
 };
 
@@ -436,13 +343,6 @@ bool ParseFault(const std::string& spec, Fault& f) {
         if (!end || *end || f.line < 0) return false;
     }
     return true;
-}
-
-bool ParseLong(const char* text, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(text, &end, 10);
-    return errno == 0 && end && end != text && !*end && out >= 0;
 }
 
 int Usage(const char* error) {
@@ -480,13 +380,13 @@ int main(int argc, char** argv) {
             Fault f{};
             if (!ParseFault(v, f)) return Usage(("unknown fault " + std::string(v)).c_str());
             opt.faults.push_back(f);
-        } else if (a == "--baud" && ParseLong(v, n)) {
+        } else if (a == "--baud" && sim::ParseLong(v, n)) {
             opt.baud = n;
-        } else if (a == "--ack-timeout-ms" && ParseLong(v, n)) {
+        } else if (a == "--ack-timeout-ms" && sim::ParseLong(v, n)) {
             opt.ack_timeout_ms = int(n);
-        } else if (a == "--gap-ms" && ParseLong(v, n)) {
+        } else if (a == "--gap-ms" && sim::ParseLong(v, n)) {
             opt.gap_ms = int(n);
-        } else if (a == "--endless-bytes" && ParseLong(v, n)) {
+        } else if (a == "--endless-bytes" && sim::ParseLong(v, n)) {
             opt.endless_bytes = n;
         } else {
             return Usage(("bad option " + a + " " + v).c_str());

@@ -2,17 +2,10 @@
 // pseudo-terminal. It prints the terminal's path on its first output line;
 // a host opens that path as its serial port.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,14 +13,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "csp2/csp2_protocol.h"
+#include "tools/sim_wire.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using csp2::Bytes;
 
 const char* const kUsage = R"(usage: opn2001-sim [--barcodes FILE] [options]
@@ -98,14 +90,17 @@ constexpr RequestName kRequests[] = {
 
 const char* NameOf(uint8_t opcode) {
     for (const RequestName& r : kRequests) {
-        if (r.opcode == opcode) return r.name;
+        if (r.opcode == opcode)
+            return r.name;
     }
     return nullptr;
 }
 
 volatile sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 csp2::Stamp StampOf(std::time_t t) {
     std::tm tm{};
@@ -121,57 +116,41 @@ bool ParseTime(const std::string& text, csp2::Stamp& s) {
 }
 
 class Scanner {
-public:
-    explicit Scanner(Options o) : opt_(std::move(o)), start_(Clock::now()) {
-        if (!opt_.log.empty()) log_ = std::fopen(opt_.log.c_str(), "a");
-        if (opt_.baud > 0) byte_time_ = std::chrono::nanoseconds(11'000'000'000LL / opt_.baud);
+  public:
+    // 11 bits a byte: start bit, 8 data bits, odd parity, stop bit.
+    explicit Scanner(Options o) : opt_(std::move(o)), wire_(opt_.log, opt_.baud, 11, &g_stop) {
         opt_.serial.resize(8, ' ');
         clock_ = StampOf(std::time(nullptr));
     }
-    ~Scanner() {
-        if (log_) std::fclose(log_);
-    }
 
-    bool OpenTerminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
-        const char* name = ::ptsname(master_);
-        if (!name) return false;
-        slave_path_ = name;
-        // Holding the other end open keeps the terminal alive while no host
-        // has it open, so a host may close and reopen it at will.
-        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave_ < 0) return false;
-        termios t{};
-        if (::tcgetattr(slave_, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::tcsetattr(slave_, TCSANOW, &t);
-        }
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-        return true;
-    }
-
-    const std::string& slave_path() const { return slave_path_; }
+    bool OpenTerminal() { return wire_.OpenTerminal(); }
+    const std::string& slave_path() const { return wire_.slave_path(); }
 
     // False when the file is named but cannot be read or holds a bad line.
     bool LoadBarcodes() {
-        if (opt_.barcodes.empty()) return true;
+        if (opt_.barcodes.empty())
+            return true;
         std::ifstream in(opt_.barcodes, std::ios::binary);
-        if (!in) return false;
+        if (!in)
+            return false;
         const csp2::Stamp now = StampOf(std::time(nullptr));
         std::string line;
         int number = 0;
         while (std::getline(in, line)) {
             ++number;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty()) continue;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.empty())
+                continue;
             std::vector<std::string> fields;
             std::istringstream parts(line);
             std::string field;
-            while (std::getline(parts, field, '\t')) fields.push_back(field);
+            while (std::getline(parts, field, '\t'))
+                fields.push_back(field);
             uint8_t symbology = 1;
             csp2::Stamp stamp = now;
-            if (fields.size() > 1) symbology = uint8_t(std::strtol(fields[1].c_str(), nullptr, 0));
+            if (fields.size() > 1)
+                symbology = uint8_t(std::strtol(fields[1].c_str(), nullptr, 0));
             if (fields.size() > 2 && !ParseTime(fields[2], stamp)) {
                 std::fprintf(stderr, "opn2001-sim: line %d: bad time \"%s\"\n", number,
                              fields[2].c_str());
@@ -183,93 +162,31 @@ public:
             }
             records_.push_back(csp2::MakeRecord(symbology, fields[0], stamp));
         }
-        Log("LOAD %zu barcodes", records_.size());
+        wire_.Log("LOAD %zu barcodes", records_.size());
         return true;
     }
 
     int Run() {
         while (!g_stop) {
             const int b = ReadByte(200);
-            if (b < 0) continue;
+            if (b < 0)
+                continue;
             HandleRequest(uint8_t(b));
         }
-        Log("STOP");
+        wire_.Log("STOP");
         return 0;
     }
 
-private:
-    void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
-        if (!log_) return;
-        const double t = std::chrono::duration<double>(Clock::now() - start_).count();
-        std::fprintf(log_, "%.3f ", t);
-        va_list ap;
-        va_start(ap, fmt);
-        std::vfprintf(log_, fmt, ap);
-        va_end(ap);
-        std::fputc('\n', log_);
-        std::fflush(log_);
-    }
-
-    // -1 when nothing arrives within `timeout_ms`.
-    int ReadByte(int timeout_ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        for (;;) {
-            unsigned char b;
-            const ssize_t n = ::read(master_, &b, 1);
-            if (n == 1) return b;
-            if (g_stop) return -1;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0) return -1;
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, int(std::min<long long>(left, 200))) > 0 && !(p.revents & POLLIN)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-    }
-
-    void WriteAll(const uint8_t* data, size_t size) {
-        size_t done = 0;
-        while (done < size && !g_stop) {
-            const ssize_t n = ::write(master_, data + done, size - done);
-            if (n > 0) {
-                done += size_t(n);
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                return;
-            } else {
-                pollfd p{master_, POLLOUT, 0};
-                ::poll(&p, 1, 100);
-            }
-        }
-    }
-
-    // Hands each byte over when it would have fully arrived on a line of the
-    // configured speed; the wire is idle (not saving up time) between sends.
-    void Send(const Bytes& bytes) {
-        if (opt_.baud <= 0) {
-            WriteAll(bytes.data(), bytes.size());
-            return;
-        }
-        const auto now = Clock::now();
-        if (wire_ < now) wire_ = now;
-        size_t from = 0;
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            const auto due = wire_ + byte_time_;
-            if (due > Clock::now()) {
-                WriteAll(bytes.data() + from, i - from);
-                from = i;
-                std::this_thread::sleep_until(due);
-            }
-            wire_ = due;
-        }
-        WriteAll(bytes.data() + from, bytes.size() - from);
-    }
+  private:
+    int ReadByte(int timeout_ms) { return wire_.ReadByte(timeout_ms); }
+    void Send(const Bytes& bytes) { wire_.Send(bytes.data(), bytes.size()); }
 
     Fault* TakeFault(uint8_t opcode, int occurrence) {
         for (Fault& f : opt_.faults) {
-            if (f.used || (f.opcode >= 0 && f.opcode != opcode)) continue;
-            if (f.nth >= 0 && f.nth != occurrence) continue;
+            if (f.used || (f.opcode >= 0 && f.opcode != opcode))
+                continue;
+            if (f.nth >= 0 && f.nth != occurrence)
+                continue;
             f.used = true;
             return &f;
         }
@@ -281,56 +198,57 @@ private:
     void HandleRequest(uint8_t opcode) {
         const char* name = NameOf(opcode);
         if (!name) {
-            Log("RX stray 0x%02X", opcode);
+            wire_.Log("RX stray 0x%02X", opcode);
             return;
         }
         Bytes request{opcode};
         auto take = [&](size_t n) {
             for (size_t i = 0; i < n; ++i) {
                 const int b = ReadByte(500);
-                if (b < 0) return false;
+                if (b < 0)
+                    return false;
                 request.push_back(uint8_t(b));
             }
             return true;
         };
         if (!take(2) || request[1] != 0x02) {
-            Log("RX broken %s", name);
+            wire_.Log("RX broken %s", name);
             return;
         }
         const size_t n = request[2] & 0x1F;
         if (!take(n + (n > 0 ? 1 : 0) + 2)) {
-            Log("RX broken %s", name);
+            wire_.Log("RX broken %s", name);
             return;
         }
         const size_t body = request.size() - 2;
         const uint16_t crc = csp2::Crc16(request.data(), body);
         if (request[body] != uint8_t(crc >> 8) || request[body + 1] != uint8_t(crc & 0xFF)) {
-            Log("RX bad CRC %s", name);
+            wire_.Log("RX bad CRC %s", name);
             return;
         }
         const Bytes payload(request.begin() + 3, request.begin() + 3 + ptrdiff_t(n));
-        Log("RX %s", name);
+        wire_.Log("RX %s", name);
         const int occurrence = seen_[opcode]++;
         Fault* fault = TakeFault(opcode, occurrence);
         if (fault && fault->kind == FaultKind::NoAnswer) {
-            Log("FAULT no-answer %s", name);
+            wire_.Log("FAULT no-answer %s", name);
             return;
         }
         Bytes answer = Answer(opcode, payload, fault);
         if (fault && fault->kind == FaultKind::BadCrc) {
             answer.back() ^= 0x5A;
-            Log("FAULT bad-crc %s", name);
+            wire_.Log("FAULT bad-crc %s", name);
         } else if (fault && fault->kind == FaultKind::Truncate) {
             answer.resize(answer.size() / 2);
-            Log("FAULT truncate %s", name);
+            wire_.Log("FAULT truncate %s", name);
         }
         Send(answer);
-        Log("TX %s %zu bytes", name, answer.size());
+        wire_.Log("TX %s %zu bytes", name, answer.size());
         if (opcode == csp2::kClear) {
-            Log("CLEAR %zu barcodes", records_.size());
+            wire_.Log("CLEAR %zu barcodes", records_.size());
             records_.clear();
         } else if (opcode == csp2::kPowerDown) {
-            Log("POWER DOWN");
+            wire_.Log("POWER DOWN");
         }
     }
 
@@ -341,7 +259,7 @@ private:
                 uint8_t status = 0;
                 if (fault && fault->kind == FaultKind::BatteryLow) {
                     status = csp2::kStatusBatteryLow;
-                    Log("FAULT battery-low");
+                    wire_.Log("FAULT battery-low");
                 }
                 out = {0x01, status};
                 out.insert(out.end(), opt_.serial.begin(), opt_.serial.end());
@@ -351,20 +269,23 @@ private:
             }
             case csp2::kUpload: {
                 out.assign(opt_.serial.begin(), opt_.serial.end());
-                for (const Bytes& r : records_) out.insert(out.end(), r.begin(), r.end());
+                for (const Bytes& r : records_)
+                    out.insert(out.end(), r.begin(), r.end());
                 if (fault && fault->kind == FaultKind::Oversize) {
                     const Bytes big = csp2::MakeRecord(1, std::string(120, 'X'), clock_);
                     out.insert(out.end(), big.begin(), big.end());
-                    Log("FAULT oversize upload");
+                    wire_.Log("FAULT oversize upload");
                 }
-                Log("UPLOAD %zu barcodes", records_.size());
+                wire_.Log("UPLOAD %zu barcodes", records_.size());
                 break;
             }
             case csp2::kReadParameter: {
                 const uint8_t param = payload.empty() ? 0 : payload[0];
                 uint8_t value = 0;
-                if (param == csp2::kParamAsciiMode) value = uint8_t(opt_.ascii_mode);
-                if (param == csp2::kParamRtcMode) value = uint8_t(opt_.rtc_mode);
+                if (param == csp2::kParamAsciiMode)
+                    value = uint8_t(opt_.ascii_mode);
+                if (param == csp2::kParamRtcMode)
+                    value = uint8_t(opt_.rtc_mode);
                 out = {0x02, param, value};
                 break;
             }
@@ -390,27 +311,25 @@ private:
     }
 
     Options opt_;
-    Clock::time_point start_;
-    FILE* log_ = nullptr;
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slave_path_;
+    sim::Wire wire_;
     std::vector<Bytes> records_;
     csp2::Stamp clock_;
     int seen_[256] = {};
-    std::chrono::nanoseconds byte_time_{0};
-    Clock::time_point wire_{};
 };
 
 bool ParseFault(const std::string& spec, Fault& f) {
     std::vector<std::string> parts;
     std::string part;
     std::istringstream in(spec);
-    while (std::getline(in, part, ':')) parts.push_back(part);
-    if (parts.empty() || parts.size() > 3) return false;
+    while (std::getline(in, part, ':'))
+        parts.push_back(part);
+    if (parts.empty() || parts.size() > 3)
+        return false;
     static const std::pair<const char*, FaultKind> kKinds[] = {
-        {"no-answer", FaultKind::NoAnswer}, {"bad-crc", FaultKind::BadCrc},
-        {"truncate", FaultKind::Truncate},  {"oversize", FaultKind::Oversize},
+        {"no-answer", FaultKind::NoAnswer},
+        {"bad-crc", FaultKind::BadCrc},
+        {"truncate", FaultKind::Truncate},
+        {"oversize", FaultKind::Oversize},
         {"battery-low", FaultKind::BatteryLow}};
     bool found = false;
     for (const auto& [name, kind] : kKinds) {
@@ -419,33 +338,33 @@ bool ParseFault(const std::string& spec, Fault& f) {
             found = true;
         }
     }
-    if (!found) return false;
-    if (f.kind == FaultKind::Oversize) f.opcode = csp2::kUpload;
-    if (f.kind == FaultKind::BatteryLow) f.opcode = csp2::kInterrogate;
+    if (!found)
+        return false;
+    if (f.kind == FaultKind::Oversize)
+        f.opcode = csp2::kUpload;
+    if (f.kind == FaultKind::BatteryLow)
+        f.opcode = csp2::kInterrogate;
     if (parts.size() > 1 && !parts[1].empty()) {
         f.opcode = -2;
         for (const RequestName& r : kRequests) {
-            if (parts[1] == r.name) f.opcode = r.opcode;
+            if (parts[1] == r.name)
+                f.opcode = r.opcode;
         }
-        if (f.opcode == -2) return false;
+        if (f.opcode == -2)
+            return false;
     }
     if (parts.size() > 2) {
         char* end = nullptr;
         f.nth = int(std::strtol(parts[2].c_str(), &end, 10));
-        if (!end || *end || f.nth < 0) return false;
+        if (!end || *end || f.nth < 0)
+            return false;
     }
     return true;
 }
 
-bool ParseLong(const char* text, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(text, &end, 10);
-    return errno == 0 && end && end != text && !*end && out >= 0;
-}
-
 int Usage(const char* error) {
-    if (error) std::fprintf(stderr, "opn2001-sim: %s\n\n", error);
+    if (error)
+        std::fprintf(stderr, "opn2001-sim: %s\n\n", error);
     std::fputs(kUsage, error ? stderr : stdout);
     return error ? 2 : 0;
 }
@@ -456,9 +375,11 @@ int main(int argc, char** argv) {
     Options opt;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--help" || a == "-h") return Usage(nullptr);
+        if (a == "--help" || a == "-h")
+            return Usage(nullptr);
         const char* v = i + 1 < argc ? argv[++i] : nullptr;
-        if (!v) return Usage(("missing value for " + a).c_str());
+        if (!v)
+            return Usage(("missing value for " + a).c_str());
         long n = 0;
         if (a == "--barcodes") {
             opt.barcodes = v;
@@ -468,13 +389,14 @@ int main(int argc, char** argv) {
             opt.serial = v;
         } else if (a == "--fault") {
             Fault f{};
-            if (!ParseFault(v, f)) return Usage(("unknown fault " + std::string(v)).c_str());
+            if (!ParseFault(v, f))
+                return Usage(("unknown fault " + std::string(v)).c_str());
             opt.faults.push_back(f);
-        } else if (a == "--baud" && ParseLong(v, n)) {
+        } else if (a == "--baud" && sim::ParseLong(v, n)) {
             opt.baud = n;
-        } else if (a == "--ascii-mode" && ParseLong(v, n) && n < 256) {
+        } else if (a == "--ascii-mode" && sim::ParseLong(v, n) && n < 256) {
             opt.ascii_mode = int(n);
-        } else if (a == "--rtc-mode" && ParseLong(v, n) && n < 256) {
+        } else if (a == "--rtc-mode" && sim::ParseLong(v, n) && n < 256) {
             opt.rtc_mode = int(n);
         } else {
             return Usage(("bad option " + a + " " + v).c_str());

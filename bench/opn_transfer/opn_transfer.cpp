@@ -31,7 +31,9 @@ double CpuSeconds() {
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double Seconds(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e9; }
+double Seconds(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) / 1e9;
+}
 
 }  // namespace
 
@@ -89,12 +91,14 @@ int main(int argc, char** argv) {
     std::printf("%d barcodes, upload answer %zu bytes, at %d baud 8O1 (%.1f B/s)\n", kBarcodes,
                 answer_bytes, kBaud, line_rate);
     std::printf("  line limit for one upload: %.3f s\n", limit);
-    std::printf("  transfer into the barcode CSV (%lld lines): %.3f s = %.1f %% of the line limit\n",
-                static_cast<long long>(lines), transfer, 100.0 * limit / transfer);
+    std::printf(
+        "  transfer into the barcode CSV (%lld lines): %.3f s = %.1f %% of the line limit\n",
+        static_cast<long long>(lines), transfer, 100.0 * limit / transfer);
     std::printf("  host CPU during the transfer: %.3f s\n", cpu);
-    std::printf("  the poll's upload before it: %.3f s; a whole cycle %.3f s = %.1f %% of the\n"
-                "  limit for both uploads\n",
-                poll, poll + transfer, 100.0 * 2 * limit / (poll + transfer));
+    std::printf(
+        "  the poll's upload before it: %.3f s; a whole cycle %.3f s = %.1f %% of the\n"
+        "  limit for both uploads\n",
+        poll, poll + transfer, 100.0 * 2 * limit / (poll + transfer));
     csp2InitEx(-1);
     return 0;
 }

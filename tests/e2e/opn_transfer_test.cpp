@@ -37,7 +37,7 @@ const QList<test::SimBarcode> kScans = {
 // Passes everything on to the main window and keeps the tray's last state,
 // which a desktop without a notification area cannot show.
 class TrayWatch final : public Display {
-public:
+  public:
     explicit TrayWatch(Display& inner) : inner_(inner) { set_display(this); }
     ~TrayWatch() override { set_display(&inner_); }
     void log_line(const QString& line) override { inner_.log_line(line); }
@@ -54,12 +54,12 @@ public:
     QString tip;
     bool ready = true;
 
-private:
+  private:
     Display& inner_;
 };
 
 class OpnTransfer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(kDesktop);
         ASSERT_TRUE(dir_.isValid() && runtime_.isValid());
@@ -70,7 +70,8 @@ protected:
     }
     void TearDown() override {
         watch_.reset();
-        if (form_) form_->close();
+        if (form_)
+            form_->close();
         form_.reset();
         QDir::setCurrent(old_cwd_);
         BrandId = 0;
@@ -81,20 +82,20 @@ protected:
     void Run(int target, int mode, const QStringList& sim_options = {}) {
         sim_.set_barcodes(kScans);
         ASSERT_TRUE(sim_.start(sim_options));
-        const QString ini = QStringLiteral(
-                                "[PORT]\r\nPort=COM5\r\nDevice=1\r\n[Ports]\r\nCOM5=%1\r\n"
-                                "[PARAMETER]\r\nKeysendmode=%2\r\n[Browser]\r\nActiveBrowser=%3\r\n"
-                                "[%4]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%5\r\n"
-                                "AccessKey=I\r\n"
-                                "[Simple System]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
-                                "FormTitle=%6\r\n"
-                                "[CSVOPN2001]\r\nFilename=BARCODES.CSV\r\nCsvPos=1,2,3\r\n"
-                                "[Directory]\r\nCSVOPN2001=%7\r\n")
-                                .arg(sim_.pty_path())
-                                .arg(mode)
-                                .arg(target)
-                                .arg(QString::fromUtf8(brand().section), kShopTitle, kSimpleTitle,
-                                     export_dir());
+        const QString ini =
+            QStringLiteral(
+                "[PORT]\r\nPort=COM5\r\nDevice=1\r\n[Ports]\r\nCOM5=%1\r\n"
+                "[PARAMETER]\r\nKeysendmode=%2\r\n[Browser]\r\nActiveBrowser=%3\r\n"
+                "[%4]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%5\r\n"
+                "AccessKey=I\r\n"
+                "[Simple System]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
+                "FormTitle=%6\r\n"
+                "[CSVOPN2001]\r\nFilename=BARCODES.CSV\r\nCsvPos=1,2,3\r\n"
+                "[Directory]\r\nCSVOPN2001=%7\r\n")
+                .arg(sim_.pty_path())
+                .arg(mode)
+                .arg(target)
+                .arg(QString::fromUtf8(brand().section), kShopTitle, kSimpleTitle, export_dir());
         QDir().mkpath(export_dir());
         test::write_file(QString::fromUtf8(brand().ini_name), ini.toUtf8());
         form_ = std::make_unique<TForm1>();
@@ -130,7 +131,8 @@ class OpnShopMode : public OpnTransfer, public ::testing::WithParamInterface<int
 TEST_P(OpnShopMode, BrandShopGetsEachScanOnce) {
     test::OrderForm form;
     ASSERT_TRUE(form.open(kShopTitle));
-    if (GetParam() == 1) FocusFieldByHand(form);
+    if (GetParam() == 1)
+        FocusFieldByHand(form);
     Run(0, GetParam());
     EXPECT_TRUE(form.wait_for_field(kShopLines, 20000)) << form.field_text().toStdString();
     ASSERT_TRUE(WaitForLog("Übertragung erfolgreich"));
@@ -138,8 +140,7 @@ TEST_P(OpnShopMode, BrandShopGetsEachScanOnce) {
     ASSERT_EQ(dialogs_.boxes.size(), 1u);
     EXPECT_EQ(dialogs_.boxes[0].text, "Übertragung starten ?");
     // Later cycles find an empty scanner and deliver nothing more.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return Memo2().contains("MDE     : keine Daten"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Memo2().contains("MDE     : keine Daten"); }, 5000));
     EXPECT_EQ(form.settle(1500), kShopLines);
     EXPECT_EQ(dialogs_.boxes.size(), 1u);
     EXPECT_EQ(watch_->tip, "VantorTrans : bereit.");

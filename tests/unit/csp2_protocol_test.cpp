@@ -15,7 +15,8 @@ namespace {
 
 Bytes UploadAnswer(const std::vector<Bytes>& records) {
     Bytes payload = {'S', 'N', '0', '0', '0', '0', '0', '1'};
-    for (const Bytes& r : records) payload.insert(payload.end(), r.begin(), r.end());
+    for (const Bytes& r : records)
+        payload.insert(payload.end(), r.begin(), r.end());
     return BuildAnswer(payload);
 }
 
@@ -54,8 +55,8 @@ TEST(Csp2Protocol, StampTextUsesTheTwelveHourClock) {
         const char* text;
     };
     const Case cases[] = {
-        {{2024, 3, 1, 0, 30, 0}, "12:30:00 AM 03/01/24"},   // half past midnight
-        {{2024, 3, 1, 12, 0, 0}, "12:00:00 PM 03/01/24"},   // noon
+        {{2024, 3, 1, 0, 30, 0}, "12:30:00 AM 03/01/24"},  // half past midnight
+        {{2024, 3, 1, 12, 0, 0}, "12:00:00 PM 03/01/24"},  // noon
         {{2024, 12, 24, 13, 5, 7}, "01:05:07 PM 12/24/24"},
         {{2007, 7, 9, 11, 59, 59}, "11:59:59 AM 07/09/07"},
     };
@@ -73,9 +74,9 @@ TEST(Csp2Protocol, StampTextUsesTheTwelveHourClock) {
 TEST(Csp2Protocol, StampTextRefusesBadStampsAndShortBuffers) {
     uint8_t bytes[4];
     char text[21];
-    for (const Stamp bad : {Stamp{2024, 0, 1, 1, 1, 1}, Stamp{2024, 13, 1, 1, 1, 1},
-                            Stamp{2024, 1, 0, 1, 1, 1}, Stamp{2024, 1, 1, 24, 1, 1},
-                            Stamp{2024, 1, 1, 1, 60, 1}, Stamp{2024, 1, 1, 1, 1, 60}}) {
+    for (const Stamp bad :
+         {Stamp{2024, 0, 1, 1, 1, 1}, Stamp{2024, 13, 1, 1, 1, 1}, Stamp{2024, 1, 0, 1, 1, 1},
+          Stamp{2024, 1, 1, 24, 1, 1}, Stamp{2024, 1, 1, 1, 60, 1}, Stamp{2024, 1, 1, 1, 1, 60}}) {
         EncodeStamp(bad, bytes);
         std::memset(text, '#', sizeof text);
         EXPECT_EQ(FormatStamp(bytes, text, sizeof text), kBadStamp);
@@ -91,8 +92,8 @@ TEST(Csp2Protocol, StampTextRefusesBadStampsAndShortBuffers) {
 }
 
 TEST(Csp2Protocol, FixedAnswersAreCheckedWhole) {
-    Bytes interrogate = BuildAnswer({0x01, 0x00, 'S', 'N', '1', '2', '3', '4', '5', '6', 'F',
-                                     'W', ' ', '1', '.', '0', '0', ' '});
+    Bytes interrogate = BuildAnswer({0x01, 0x00, 'S', 'N', '1', '2', '3', '4', '5', '6', 'F', 'W',
+                                     ' ', '1', '.', '0', '0', ' '});
     ASSERT_EQ(interrogate.size(), 23u);
     EXPECT_EQ(AnswerLength(kInterrogate, interrogate.data(), 0), 23u);
     Interrogation info;
@@ -172,18 +173,21 @@ TEST(Csp2Protocol, EveryBrokenUploadIsRefused) {
 // taken for an answer unless their CRC holds.
 TEST(Csp2Protocol, RandomBytesNeverPassForAnAnswer) {
     std::mt19937 rng(20240131);
-    const Bytes valid = UploadAnswer({MakeRecord(1, "4711", kScan), MakeRecord(10, "12345670", kScan)});
+    const Bytes valid =
+        UploadAnswer({MakeRecord(1, "4711", kScan), MakeRecord(10, "12345670", kScan)});
     int accepted = 0;
     for (int round = 0; round < 20000; ++round) {
         Bytes b;
         if (round % 2) {
             b = valid;
             const size_t flips = 1 + rng() % 3;
-            for (size_t k = 0; k < flips; ++k) b[rng() % b.size()] ^= uint8_t(1 + rng() % 255);
+            for (size_t k = 0; k < flips; ++k)
+                b[rng() % b.size()] ^= uint8_t(1 + rng() % 255);
             b.resize(rng() % (b.size() + 1));
         } else {
             b.resize(rng() % 64);
-            for (uint8_t& x : b) x = uint8_t(rng());
+            for (uint8_t& x : b)
+                x = uint8_t(rng());
             if (b.size() > 2 && round % 4 == 0) {
                 b[0] = 0x06;
                 b[1] = 0x02;
@@ -194,7 +198,8 @@ TEST(Csp2Protocol, RandomBytesNeverPassForAnAnswer) {
             ++accepted;
             const uint16_t crc = Crc16(b.data(), b.size() - 2);
             EXPECT_EQ(b[b.size() - 2], crc >> 8);
-            for (const Bytes& r : up.records) EXPECT_EQ(r.size(), r[0] + 1u);
+            for (const Bytes& r : up.records)
+                EXPECT_EQ(r.size(), r[0] + 1u);
         }
         Interrogation info;
         uint8_t value = 0;

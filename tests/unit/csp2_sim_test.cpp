@@ -28,7 +28,7 @@ const QList<test::SimBarcode> kThree = {
 };
 
 class Csp2SimTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { csp2InitEx(-1); }  // releases the library's port
 
     void Start(const QStringList& options = {}, const QString& com = QStringLiteral("COM5")) {
@@ -148,7 +148,8 @@ TEST_F(Csp2SimTest, EveryFaultIsANegativeResultAndTheNextCallWorks) {
         sim.stop();
         // The fault fires at the second request of its kind: the first is
         // the interrogation of csp2InitEx or a healthy call.
-        Start({"--fault", QString::fromLatin1(c.fault) + (std::strchr(c.fault, ':') ? ":1" : "::1")});
+        Start(
+            {"--fault", QString::fromLatin1(c.fault) + (std::strchr(c.fault, ':') ? ":1" : "::1")});
         ASSERT_EQ(csp2InitEx(5), 0);
         if (c.call != csp2Interrogate) {
             EXPECT_GE(c.call(), 0);

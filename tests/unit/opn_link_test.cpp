@@ -21,7 +21,7 @@ namespace vt {
 namespace {
 
 class RecordingShop final : public ShopAccess {
-public:
+  public:
     bool find_window(int shop) override {
         calls << QStringLiteral("find %1").arg(shop);
         return window;
@@ -32,7 +32,8 @@ public:
     }
     bool deliver_line(int shop, const QString& line) override {
         calls << QStringLiteral("line %1 ").arg(shop) + line;
-        if (fail_at == lines.size()) return false;
+        if (fail_at == lines.size())
+            return false;
         lines << line;
         return true;
     }
@@ -50,7 +51,7 @@ public:
 };
 
 class OpnLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_brand_ = BrandId;
         saved_mode_ = browserrecord.mode;
@@ -99,7 +100,7 @@ protected:
     QTimer poll_timer;
     QTimer open_timer;
 
-private:
+  private:
     int saved_brand_ = 0;
     int32_t saved_mode_ = 0;
 };
@@ -197,8 +198,8 @@ TEST_F(OpnLinkTest, BrandShopGetsEveryScanOnceAndTheScannerIsCleared) {
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_EQ(dialogs.boxes[0].text, "Übertragung starten ?");
     EXPECT_EQ(dialogs.boxes[0].title, "Bestätigen");
-    EXPECT_EQ(shop.lines, QStringList({"4012345\t1", "12345678\t1", "4006381333931\t1",
-                                       "4711\t5", "4711;5", "A;B;C;D"}));
+    EXPECT_EQ(shop.lines, QStringList({"4012345\t1", "12345678\t1", "4006381333931\t1", "4711\t5",
+                                       "4711;5", "A;B;C;D"}));
     // The window comes to the front after the box, before the first line.
     EXPECT_EQ(shop.calls.mid(0, 4), QStringList({"find 0", "front", "first", "line 0 4012345\t1"}));
     EXPECT_EQ(display.log, QStringList{"Übertragung erfolgreich"});
@@ -296,8 +297,8 @@ TEST_F(OpnLinkTest, DebugWithDoNotDeleteKeepsTheBarcodesAfterASuccess) {
 
 TEST_F(OpnLinkTest, EveryReadFaultKeepsTheBarcodes) {
     // The poll's upload is the first, the transfer's the second of a cycle.
-    for (const char* fault : {"no-answer:upload:1", "bad-crc:upload:1", "truncate:upload:1",
-                              "oversize:upload:1"}) {
+    for (const char* fault :
+         {"no-answer:upload:1", "bad-crc:upload:1", "truncate:upload:1", "oversize:upload:1"}) {
         SCOPED_TRACE(fault);
         sim.stop();
         Start({{"4711", 1}, {"0815", 1}}, {"--fault", fault});
