@@ -36,10 +36,11 @@ TEST(OplStatus, ShopFilesWithoutTheirFormsAreListedAndNeverRequested) {
     sim.set_file(0, {ShopRecord("4711", "12"), ShopRecord("4712", "1")});
     sim.set_file(1, {ShopRecord("S-1", "1")});
     ASSERT_TRUE(sim.start());
-    vt::test::write_file(dir.filePath("VantorTrans.ini"),
-                         ("[PORT]\r\nPort=COM2\r\n[Ports]\r\nCOM2=" + sim.pty_path() +
-                          "\r\n[Vantor]\r\nBrowser=0\r\nBrowserTitle=Nirgends\r\nFormTitle=Keins\r\n")
-                             .toUtf8());
+    vt::test::write_file(
+        dir.filePath("VantorTrans.ini"),
+        ("[PORT]\r\nPort=COM2\r\n[Ports]\r\nCOM2=" + sim.pty_path() +
+         "\r\n[Vantor]\r\nBrowser=0\r\nBrowserTitle=Nirgends\r\nFormTitle=Keins\r\n")
+            .toUtf8());
     vt::BrandId = 0;
     auto form = std::make_unique<vt::TForm1>();
     form->show();
@@ -51,8 +52,8 @@ TEST(OplStatus, ShopFilesWithoutTheirFormsAreListedAndNeverRequested) {
     const QString vantor = "-> Shop Vantor" + QString(11, ' ') + " (2)";
     const QString simple = "-> Shop Simple System" + QString(4, ' ') + " (1)";
     const QString first = "MDE     : bereit\n" + vantor + "\n" + simple;
-    const QString later = "MDE     : bereit\n" + vantor + " Bestellformular nicht aktiv\n" + simple +
-                          " Bestellformular nicht aktiv";
+    const QString later = "MDE     : bereit\n" + vantor + " Bestellformular nicht aktiv\n" +
+                          simple + " Bestellformular nicht aktiv";
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->Memo2->toPlainText() == first; }, 5000))
         << form->Memo2->toPlainText();
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->Memo2->toPlainText() == later; }, 5000))
