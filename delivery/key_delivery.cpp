@@ -52,7 +52,7 @@ void Tap(int code) {
 // no other (a terminal would run the lines as commands).
 bool ShopIsActive(const QString& what) {
     const uint64_t handle = browserrecord.handle;
-    if (handle != 0 && window_system().active_window() == handle)
+    if (handle != 0 && window_system().has_keyboard_focus(handle))
         return true;
     const bool gone = handle == 0 || !window_system().window_exists(handle);
     display().log_line(

@@ -27,6 +27,9 @@ class WindowSystem {
     virtual std::vector<TopLevelWindow> top_level_windows() = 0;
     // 0 when no window is active or there is no display.
     virtual uint64_t active_window() = 0;
+    // True when keystrokes sent now would reach `handle`: it is the active
+    // window and the server's input focus lies in it.
+    virtual bool has_keyboard_focus(uint64_t handle) = 0;
     virtual bool window_exists(uint64_t handle) = 0;
     // Asks for `handle` to become the active window (de-iconifying it) and
     // waits up to `timeout_ms` until it is; true when it is active.

@@ -166,6 +166,33 @@ class X11WindowSystem final : public WindowSystem {
         return focus == PointerRoot ? 0 : focus;
     }
 
+    bool has_keyboard_focus(uint64_t handle) override {
+        Display* d = x11::display();
+        if (!d || handle == 0 || active_window() != handle)
+            return false;
+        // The window manager announces the active window before or after it
+        // moves the focus; injected keys follow the focus alone.
+        x11::ErrorTrap trap(d);
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d, &focus, &revert);
+        for (int depth = 0; focus != 0 && focus != PointerRoot && depth < 64; ++depth) {
+            if (focus == handle)
+                return !trap.failed();
+            Window root = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned int count = 0;
+            if (!XQueryTree(d, focus, &root, &parent, &children, &count))
+                return false;
+            if (children)
+                XFree(children);
+            if (parent == root)
+                break;
+            focus = parent;
+        }
+        return false;
+    }
+
     bool window_exists(uint64_t handle) override {
         Display* d = x11::display();
         if (!d || handle == 0)

@@ -1,0 +1,245 @@
+// The real VantorTrans against the OPL-98xx simulator paced at 115200 baud:
+//  (a) a 10,000-record CSV file downloaded and exported, against the serial
+//      line limit;
+//  (b) 500 shop records into the Chromium order form in mode 0 and mode 1,
+//      against their floor: the serial time, the fixed 1 s pause before a
+//      shop file, and in mode 0 the 70 ms of specified waits a line;
+//  (c) the CPU the running program uses over 60 s with no scanner attached.
+
+#include <signal.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/e2e_desktop.h"
+#include "tests/support/opl_sim.h"
+
+namespace {
+
+using vt::test::PumpEvents;
+using vt::test::RunOnDesktop;
+
+constexpr double kBytesPerSecond = 115200.0 / 10.0;
+constexpr int kFrameOverhead = 6;  // STX, four trailer characters, ETX
+
+QByteArray Fixed(const QByteArray& s, int width) {
+    return s.leftJustified(width, ' ', true);
+}
+
+double CpuSeconds(qint64 pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+class Run {
+  public:
+    explicit Run(const QString& ini_extra) {
+        QDir(dir_.path()).mkdir("export");
+        ini_extra_ = ini_extra;
+    }
+    ~Run() {
+        if (program_.state() != QProcess::NotRunning) {
+            ::kill(pid_t(program_.processId()), SIGTERM);
+            if (!program_.waitForFinished(10000))
+                program_.kill();
+        }
+    }
+    bool Start(const QString& port_device) {
+        QFile ini(dir_.filePath("VantorTrans.ini"));
+        if (!ini.open(QIODevice::WriteOnly))
+            return false;
+        ini.write(
+            QString("[PORT]\r\nPort=COM3\r\n[Ports]\r\nCOM3=%1\r\n[Directory]\r\nCSV=%2/\r\n%3")
+                .arg(port_device, dir_.filePath("export"), ini_extra_)
+                .toUtf8());
+        ini.close();
+        QProcessEnvironment env = vt::test::DesktopEnvironment();
+        env.insert("XDG_RUNTIME_DIR", dir_.path());
+        program_.setProcessEnvironment(env);
+        program_.setWorkingDirectory(dir_.path());
+        program_.start(QStringLiteral(VT_BIN_DIR "/VantorTrans"), {});
+        return program_.waitForStarted(5000);
+    }
+    bool Exported() const {
+        return !QDir(dir_.filePath("export")).entryList(QDir::Files).isEmpty();
+    }
+    qint64 pid() const { return program_.processId(); }
+
+  private:
+    QTemporaryDir dir_;
+    QString ini_extra_;
+    QProcess program_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeout_ms)
+            return false;
+        PumpEvents(2);
+    }
+    return true;
+}
+
+bool LogHas(const vt::test::OplSim& sim, const QString& prefix) {
+    for (const QString& l : sim.log()) {
+        if (l.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
+// Answers the confirmation box with the Return key; the clock starts with
+// the key, so the measured time holds the 1 s pause and the whole file.
+bool AnswerConfirmation(QElapsedTimer& clock) {
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray id =
+            RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name", "^Bestätigen$"})
+                .value_or(QByteArray())
+                .trimmed()
+                .split('\n')
+                .value(0);
+        if (!id.isEmpty()) {
+            RunOnDesktop("xdotool", {"windowactivate", QString::fromLatin1(id)});
+            PumpEvents(100);
+            clock.start();
+            RunOnDesktop("xdotool", {"key", "Return"});
+            return true;
+        }
+        PumpEvents(100);
+    }
+    return false;
+}
+
+void CsvDownload() {
+    constexpr int kRecords = 10000;
+    vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    QList<QByteArray> lines;
+    for (int i = 0; i < kRecords; ++i) {
+        lines << Fixed("KST", 12) + ' ' + Fixed("LAGER", 12) + ' ' +
+                     Fixed("A" + QByteArray::number(i), 28) + ' ' +
+                     QByteArray::number(i % 50 + 1).rightJustified(6, ' ') + " 31.01.2024 14:05:09";
+    }
+    sim.set_file(2, lines);
+    if (!sim.start({"--baud", "115200", "--drop-after-end"}))
+        return;
+    Run run("");
+    if (!run.Start(sim.pty_path()))
+        return;
+    if (!WaitFor([&] { return LogHas(sim, "RX HMS3"); }, 20000))
+        return;
+    QElapsedTimer t;
+    t.start();
+    if (!WaitFor([&] { return run.Exported(); }, 120000)) {
+        std::printf("(a) no export\n");
+        return;
+    }
+    const double seconds = t.elapsed() / 1000.0;
+    const double wire = kRecords * (81.0 + kFrameOverhead) / kBytesPerSecond;
+    std::printf("(a) %d-record CSV downloaded and exported in %.2f s; line limit %.2f s: %.1f %%\n",
+                kRecords, seconds, wire, 100.0 * wire / seconds);
+}
+
+void ShopFile(int mode) {
+    constexpr int kRecords = 500;
+    const QString title = "Bench Bestellformular";
+    vt::test::OrderForm form;
+    if (!form.open(title)) {
+        std::printf("(b) Chromium did not open\n");
+        return;
+    }
+    vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    QList<QByteArray> lines;
+    QString expected;
+    for (int i = 0; i < kRecords; ++i) {
+        const QByteArray article = "ART" + QByteArray::number(10000 + i);
+        lines << Fixed(article, 28) + ' ' + QByteArray::number(i % 9 + 1).rightJustified(6, ' ');
+        expected += QString::fromLatin1(article) + '\t' + QString::number(i % 9 + 1) + '\n';
+    }
+    sim.set_file(0, lines);
+    if (!sim.start({"--baud", "115200", "--drop-after-end"}))
+        return;
+    // The batch is pasted where the cursor is: in the order field.
+    RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::number(form.window())});
+    RunOnDesktop("xdotool", {"key", "alt+i"});
+    Run run(
+        QString(
+            "[PARAMETER]\r\nKeysendmode=%1\r\n[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
+            "FormTitle=%2\r\nAccessKey=I\r\n")
+            .arg(mode)
+            .arg(title));
+    if (!run.Start(sim.pty_path()))
+        return;
+    QElapsedTimer t;
+    if (!AnswerConfirmation(t)) {
+        std::printf("(b) no confirmation box\n");
+        return;
+    }
+    const bool arrived = WaitFor([&] { return form.field_text() == expected; }, 300000);
+    const double seconds = t.elapsed() / 1000.0;
+    const double wire = kRecords * (35.0 + kFrameOverhead) / kBytesPerSecond;
+    const double floor = wire + 1.0 + (mode == 0 ? kRecords * 0.070 : 0.0);
+    std::printf(
+        "(b) mode %d: %d shop records %s in %.2f s; floor %.2f s (serial %.2f s + 1 s pause%s): "
+        "%.2f x\n",
+        mode, kRecords, arrived ? "arrived exactly" : "DID NOT ARRIVE", seconds, floor, wire,
+        mode == 0 ? " + 70 ms a line" : "", seconds / floor);
+}
+
+void Idle() {
+    QTemporaryDir none;
+    Run run("");
+    if (!run.Start(none.filePath("no-such-device")))
+        return;
+    PumpEvents(3000);
+    const double before = CpuSeconds(run.pid());
+    PumpEvents(60000);
+    const double used = CpuSeconds(run.pid()) - before;
+    std::printf("(c) no scanner attached: %.3f CPU seconds in 60 s = %.2f %% of a core\n", used,
+                100.0 * used / 60.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!vt::test::EnsureTestDesktop()) {
+        std::fprintf(stderr, "no test desktop\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    // Parts to run: a, b0, b1, c (all when none is named).
+    QStringList parts = app.arguments().mid(1);
+    if (parts.isEmpty())
+        parts = {"a", "b0", "b1", "c"};
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (parts.contains("a"))
+        CsvDownload();
+    if (parts.contains("b0"))
+        ShopFile(0);
+    if (parts.contains("b1"))
+        ShopFile(1);
+    if (parts.contains("c"))
+        Idle();
+    return 0;
+}
