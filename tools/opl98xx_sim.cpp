@@ -317,10 +317,10 @@ private:
     bool pending_command_ = false;
 };
 
-bool ParseFault(const std::string& spec, Fault& f) {
+bool ParseFault(const std::string& option, Fault& f) {
     std::vector<std::string> parts;
     std::string part;
-    std::istringstream in(spec);
+    std::istringstream in(option);
     while (std::getline(in, part, ':')) parts.push_back(part);
     if (parts.empty() || parts.size() > 3) return false;
     static const std::pair<const char*, FaultKind> kKinds[] = {

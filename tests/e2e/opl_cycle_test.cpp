@@ -235,7 +235,9 @@ TEST_F(OplCycle, FaultsInTheExportFilesAreRecoveredByTheNextCycle) {
 TEST_F(OplCycle, ShopWindowClosedInTheMiddleOfItsFileKeepsTheFile) {
     sim_.set_file(1, {});
     QList<QByteArray> many;
-    for (int i = 0; i < 40; ++i)
+    // Long enough (about 20 s line by line) that a loaded machine's late
+    // reports from the page still find the file in transfer.
+    for (int i = 0; i < 160; ++i)
         many << ShopRecord("A" + QByteArray::number(1000 + i), "1");
     sim_.set_file(0, many);
     StartAll(0, {"--baud", "9600"});

@@ -17,6 +17,7 @@
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opn_sim.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -62,10 +63,6 @@ class OpnTransfer : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(kDesktop);
-        ASSERT_TRUE(dir_.isValid() && runtime_.isValid());
-        old_cwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
         BrandId = 0;
     }
     void TearDown() override {
@@ -73,7 +70,6 @@ class OpnTransfer : public ::testing::Test {
         if (form_)
             form_->close();
         form_.reset();
-        QDir::setCurrent(old_cwd_);
         BrandId = 0;
     }
 
@@ -116,8 +112,7 @@ class OpnTransfer : public ::testing::Test {
         return QTest::qWaitFor([&] { return Memo1().split(u'\n').contains(line); }, ms);
     }
 
-    QTemporaryDir dir_, runtime_;
-    QString old_cwd_;
+    vt::test::ProgramDir dir_;
     test::RecordingDialogs dialogs_;
     test::OpnSim sim_{QStringLiteral(VT_BIN_DIR "/opn2001-sim")};
     std::unique_ptr<TForm1> form_;

@@ -17,6 +17,7 @@
 #include "platform/profile_file.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -30,13 +31,9 @@ class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(kDisplay);
-        old_cwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
     }
     void TearDown() override {
         form_.reset();
-        QDir::setCurrent(old_cwd_);
         vt::BrandId = 0;
         vt::progpar = {};
         vt::browserrecord = {};
@@ -62,8 +59,7 @@ class MainWindowTest : public ::testing::Test {
         return dir_.filePath(QString::fromUtf8(vt::brand_info(brand).ini_name));
     }
 
-    QTemporaryDir dir_, runtime_;
-    QString old_cwd_;
+    vt::test::ProgramDir dir_;
     vt::test::RecordingDialogs dialogs_;
     std::unique_ptr<TForm1> form_;
 };

@@ -14,6 +14,7 @@
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -27,10 +28,7 @@ QByteArray ShopRecord(const QByteArray& article, const QByteArray& quantity) {
 
 TEST(OplStatus, ShopFilesWithoutTheirFormsAreListedAndNeverRequested) {
     ASSERT_TRUE(kDisplay);
-    QTemporaryDir dir, runtime;
-    const QString old_cwd = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    vt::test::ProgramDir dir;
     vt::test::RecordingDialogs dialogs;
     vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     sim.set_file(0, {ShopRecord("4711", "12"), ShopRecord("4712", "1")});
@@ -71,7 +69,6 @@ TEST(OplStatus, ShopFilesWithoutTheirFormsAreListedAndNeverRequested) {
         << form->Memo2->toPlainText();
     form->close();
     form.reset();
-    QDir::setCurrent(old_cwd);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -26,10 +27,7 @@ namespace {
 
 TEST(PortOpen, FailsUntilTheDeviceAppearsThenPolls) {
     ASSERT_TRUE(kDisplay);
-    QTemporaryDir dir, runtime;
-    const QString old_cwd = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    vt::test::ProgramDir dir;
     vt::test::RecordingDialogs dialogs;
     const QString link = dir.filePath("scanner");
     vt::test::write_file(dir.filePath("VantorTrans.ini"),
@@ -62,7 +60,6 @@ TEST(PortOpen, FailsUntilTheDeviceAppearsThenPolls) {
     EXPECT_TRUE(form->close());
     EXPECT_EQ(vt::ComHandle, 0) << "the port is closed at exit";
     form.reset();
-    QDir::setCurrent(old_cwd);
 }
 
 }  // namespace

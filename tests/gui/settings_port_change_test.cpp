@@ -19,6 +19,7 @@
 #include "settings/setup.h"
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -35,10 +36,7 @@ int Polls(const vt::test::OplSim& sim) {
 
 TEST(SettingsPortChange, DialogMovesThePortAndTheFileKeepsIt) {
     ASSERT_TRUE(kDisplay);
-    QTemporaryDir dir, runtime;
-    const QString old_cwd = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    vt::test::ProgramDir dir;
     vt::test::RecordingDialogs dialogs;
     vt::test::OplSim com3(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     vt::test::OplSim com4(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
@@ -78,7 +76,6 @@ TEST(SettingsPortChange, DialogMovesThePortAndTheFileKeepsIt) {
     EXPECT_EQ(ini.read_string(u"PORT", u"Port", ""), "COM4");
     EXPECT_EQ(ini.read_string(u"Ports", u"COM4", ""), com4.pty_path()) << "the mapping stays";
     form.reset();
-    QDir::setCurrent(old_cwd);
 }
 
 }  // namespace

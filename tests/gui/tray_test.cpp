@@ -14,6 +14,7 @@
 #include "app/trans_main.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/temp_files.h"
 
@@ -26,9 +27,6 @@ class TrayTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(kDisplay);
-        old_cwd_ = QDir::currentPath();
-        QDir::setCurrent(dir_.path());
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
         host_.start(QStringLiteral(VT_TRAY_HOST), {});
         ASSERT_TRUE(host_.waitForReadyRead(5000));
         ASSERT_TRUE(host_.readLine().startsWith("ready"));
@@ -37,7 +35,6 @@ class TrayTest : public ::testing::Test {
         form_.reset();
         host_.kill();
         host_.waitForFinished();
-        QDir::setCurrent(old_cwd_);
         vt::progpar = {};
     }
     vt::TForm1& open(const QByteArray& ini) {
@@ -62,8 +59,7 @@ class TrayTest : public ::testing::Test {
                                       "click", QString::number(button)});
     }
 
-    QTemporaryDir dir_, runtime_;
-    QString old_cwd_;
+    vt::test::ProgramDir dir_;
     QProcess host_;
     vt::test::RecordingDialogs dialogs_;
     std::unique_ptr<vt::TForm1> form_;
