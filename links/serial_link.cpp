@@ -71,6 +71,8 @@ int32_t ComReadByte(intptr_t handle, int32_t timeout_ms) {
     while (elapsed <= timeout_ms && received < 0 && !AppClosing) {
         received = serial::ReadByte(handle, kReadAttemptMs);
         Pump();
+        // A close handled by the pump ends the wait now, not a pause later.
+        if (received < 0 && AppClosing) break;
         if (received < 0) {
             QThread::msleep(kSilentStepMs);
             elapsed += kSilentStepMs;

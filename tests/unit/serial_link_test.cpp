@@ -140,6 +140,16 @@ TEST_F(SerialLinkTest, ShutdownEndsEveryWait) {
     EXPECT_LT(clock.elapsed(), 600);
     EXPECT_LE(serial::ReadAttempts() - before, 4u);
 
+    // A close that the first attempt's pump handles ends the wait before
+    // the pause that would follow a silent attempt.
+    AppClosing = false;
+    QTimer::singleShot(0, [] { AppClosing = true; });
+    before = serial::ReadAttempts();
+    clock.restart();
+    EXPECT_EQ(ComReadByte(handle, 10000), -1);
+    EXPECT_EQ(serial::ReadAttempts() - before, 1u);
+    EXPECT_LT(clock.elapsed(), 80);
+
     AppClosing = false;
     QTimer::singleShot(100, [] { AppClosing = true; });
     clock.restart();
