@@ -123,6 +123,9 @@ void TForm1::BuildComponents() {
     connect(targets_, &QButtonGroup::idClicked, this, [this] { SpeedButton1Click(); });
 
     Memo1 = MakeMemo(Panel2, QRect(4, 33, 437, 202));
+    // The log list of a program that runs for weeks keeps its newest lines
+    // only; unbounded, it would grow with every transfer.
+    Memo1->setMaximumBlockCount(kLogListMaxLines);
     Memo2 = MakeMemo(Panel2, QRect(4, 241, 437, 109));
     Edit1 = new QLineEdit(Panel2);
 

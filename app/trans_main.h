@@ -26,6 +26,7 @@ class TForm1 : public QMainWindow, public Display {
   public:
     static constexpr int kClientWidth = 448;
     static constexpr int kClientHeight = 483;
+    static constexpr int kLogListMaxLines = 1000;
 
     TForm1();
     ~TForm1() override;

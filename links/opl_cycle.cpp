@@ -13,6 +13,8 @@
 #include "delivery/shop_window.h"
 #include "links/opl_protocol.h"
 #include "links/opl_record.h"
+#include "links/port_control.h"
+#include "links/serial_link.h"
 #include "platform/codepage.h"
 #include "settings/settings.h"
 
@@ -162,6 +164,13 @@ void TimerOPLTimer() {
     if (poll != 6) {
         display().status_clear();
         display().status_line(Text(poll == 21 ? msg::MdeNoData : msg::MdeWaiting));
+        // A cradle unplugged and plugged in again comes back as a new device;
+        // the old handle would stay silent for ever. The open timer takes
+        // over, with its status texts, until the port opens again.
+        if (poll == -1 && ComVanished(ComHandle)) {
+            CloseComport();
+            OpenComport();
+        }
         return;
     }
     const int32_t table = OplFileinfo();

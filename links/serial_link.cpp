@@ -88,6 +88,8 @@ void ComPurgeInput(intptr_t handle) {
     serial::PurgeInput(handle);
 }
 
+bool ComVanished(intptr_t handle) { return IsOpen(handle) && serial::Vanished(handle); }
+
 void DelayWithMessages(int32_t ms) {
     int32_t elapsed = 0;
     while (elapsed < ms && !AppClosing) {

@@ -38,6 +38,9 @@ int32_t ComReadByte(intptr_t handle, int32_t timeout_ms);
 
 void ComPurgeInput(intptr_t handle);
 
+// True when `handle` is open but its device has gone (see serial::Vanished).
+bool ComVanished(intptr_t handle);
+
 // Waits about `ms` milliseconds, pumping events; ends early on AppClosing.
 void DelayWithMessages(int32_t ms);
 

@@ -44,6 +44,10 @@ int32_t ReadByte(Handle h, int32_t wait_ms);
 // Discards every byte received and not yet read.
 void PurgeInput(Handle h);
 
+// True when the device behind an open handle has gone (hung up, adapter
+// pulled): it reads as silence for ever, and only a new open finds it again.
+bool Vanished(Handle h);
+
 // How many ReadByte calls reached the system since the program started.
 uint64_t ReadAttempts();
 

@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -44,7 +46,8 @@ The scanner holds four files, read from DIR at start-up, one payload line per
 text line (LF or CR LF): table entry 0 (brand shop), 1 ("Simple System"
 shop), 2 (CSV), 3 (UGS). A missing file is reported with 0 records.
 
-  --dir DIR            folder with the scanner's files (required)
+  --dir DIR            folder with the scanner's files (required unless
+                       --generate)
   --file N=NAME        file in DIR for table entry N, reported under NAME
                        (defaults: SHOP.TXT, SIMPLE.TXT, CSV.TXT, UGS.TXT)
   --log FILE           append one line per exchange to FILE
@@ -58,6 +61,24 @@ shop), 2 (CSV), 3 (UGS). A missing file is reported with 0 records.
                        a line within N ms (default 5000)
   --gap-ms N           length of the pause of the "gap" fault (default 3000)
   --endless-bytes N    bytes of the "endless" line (default 12288)
+  --link PATH          keep a symbolic link at PATH to the current terminal
+  --reconnect-ms N     the "hangup" fault closes the terminal and, N ms later,
+                       opens a new one (and moves --link to it) instead of
+                       ending the simulator: a cradle unplugged and back
+  --random-faults P    fault each command and each frame with probability P
+                       (0..1): no-answer, nak or hangup for a command,
+                       broken-frame or gap for a frame. A hangup then always
+                       reconnects (after --reconnect-ms, default 2000)
+  --seed N             seed of the random choices (default 1)
+  --generate           the scanner fills itself: at each file table, every
+                       file that holds nothing gets new lines with
+                       probability 1/3, each line naming its file and number
+                       ("S<file>L<line>") in the entry's column layout. The
+                       log tells "OFFER file entry lines" when a file appears,
+                       "DELIVERED file entry" when the host acknowledged its
+                       end marker, and "HELD file entry" for what is left at
+                       the end. Implies --drop-after-end
+  --max-lines N        most lines of a generated file (default 8)
   --fault KIND[:CMD[:LINE]]
                        inject a fault once, at the next command CMD (HMS0..
                        HMS4, HME0; any command when left out); LINE counts
@@ -95,6 +116,7 @@ struct ScannerFile {
     std::string name;
     std::vector<std::string> lines;
     long size = 0;
+    long serial = 0;  // generated files: their number, 0 otherwise
 };
 
 struct Options {
@@ -107,6 +129,12 @@ struct Options {
     int gap_ms = 3000;
     long endless_bytes = 12288;
     std::vector<Fault> faults;
+    std::string link;
+    int reconnect_ms = -1;  // -1: a hangup ends the simulator
+    double random_faults = 0;
+    unsigned long seed = 1;
+    bool generate = false;
+    int max_lines = 8;
 };
 
 volatile sig_atomic_t g_stop = 0;
@@ -116,9 +144,10 @@ void OnSignal(int) { g_stop = 1; }
 class Scanner {
 public:
     // 10 bits a byte: start bit, 8 data bits, stop bit.
-    explicit Scanner(Options o) : opt_(std::move(o)), wire_(opt_.log, opt_.baud, 10, &g_stop) {}
+    explicit Scanner(Options o)
+        : opt_(std::move(o)), wire_(opt_.log, opt_.baud, 10, &g_stop), random_(opt_.seed) {}
 
-    bool OpenTerminal() { return wire_.OpenTerminal(); }
+    bool OpenTerminal() { return wire_.OpenTerminal() && MoveLink(); }
 
     const std::string& slave_path() const { return wire_.slave_path(); }
 
@@ -126,6 +155,7 @@ public:
         for (size_t i = 0; i < files_.size(); ++i) {
             ScannerFile& f = files_[i];
             f.name = opt_.names[i];
+            if (opt_.dir.empty()) continue;
             std::ifstream in(opt_.dir + "/" + f.name, std::ios::binary);
             if (!in) continue;
             std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -152,6 +182,9 @@ public:
             }
             if (!HandleCommand()) return 0;
         }
+        for (size_t i = 0; i < files_.size(); ++i) {
+            if (files_[i].serial > 0) wire_.Log("HELD %ld %zu", files_[i].serial, i);
+        }
         wire_.Log("STOP");
         return 0;
     }
@@ -159,6 +192,77 @@ public:
 private:
     int ReadByte(int timeout_ms) { return wire_.ReadByte(timeout_ms); }
     void Send(const std::string& bytes) { wire_.Send(bytes); }
+
+    // Points --link at the current terminal; the rename replaces the old
+    // link in one step, so a host never finds the name missing.
+    bool MoveLink() {
+        if (opt_.link.empty()) return true;
+        const std::string tmp = opt_.link + ".new";
+        ::unlink(tmp.c_str());
+        return ::symlink(wire_.slave_path().c_str(), tmp.c_str()) == 0 &&
+               ::rename(tmp.c_str(), opt_.link.c_str()) == 0;
+    }
+
+    // The hangup fault; false when the simulator ends with it.
+    bool HangUp() {
+        wire_.HangUp();
+        if (opt_.reconnect_ms < 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(opt_.reconnect_ms));
+        if (g_stop || !OpenTerminal()) return false;
+        wire_.Log("RECONNECT %s", wire_.slave_path().c_str());
+        pending_command_ = false;
+        return true;
+    }
+
+    bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(random_) < p; }
+    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+    // A fault drawn at random for a command or a frame, or none.
+    std::optional<FaultKind> RandomFault(bool line_fault) {
+        if (opt_.random_faults <= 0 || !Chance(opt_.random_faults)) return std::nullopt;
+        static constexpr FaultKind kCommand[] = {FaultKind::NoAnswer, FaultKind::Nak, FaultKind::Hangup};
+        static constexpr FaultKind kLine[] = {FaultKind::BrokenFrame, FaultKind::Gap};
+        return line_fault ? kLine[Pick(2)] : kCommand[Pick(3)];
+    }
+
+    std::optional<FaultKind> NextFault(const std::string& command, bool line_fault, int line) {
+        if (Fault* f = TakeFault(command, line_fault, line)) return f->kind;
+        return RandomFault(line_fault);
+    }
+
+    // Generated lines in the column layout of their entry, each naming its
+    // file and line so that every delivered copy can be traced back.
+    std::string GeneratedLine(size_t entry, long serial, int number) {
+        char article[32];
+        std::snprintf(article, sizeof article, "S%ldL%d", serial, number);
+        const int quantity = 1 + Pick(999);
+        char line[160];
+        if (entry <= 1) {
+            std::snprintf(line, sizeof line, "%-28s %6d", article, quantity);
+        } else if (entry == 2) {
+            std::snprintf(line, sizeof line, "%-12s %-12s %-28s %6d %-10s %-8s", "KST-100",
+                          "LAGER-A", article, quantity, "31.01.2024", "14:05:09");
+        } else {
+            std::snprintf(line, sizeof line, "%-28s %6d %-10s %-8s", article, quantity,
+                          "31.01.2024", "14:05:09");
+        }
+        return line;
+    }
+
+    void Generate() {
+        for (size_t i = 0; i < files_.size(); ++i) {
+            ScannerFile& f = files_[i];
+            if (!f.lines.empty() || !Chance(1.0 / 3)) continue;
+            f.serial = ++last_serial_;
+            const int count = 1 + Pick(std::max(1, opt_.max_lines));
+            f.size = 0;
+            for (int n = 1; n <= count; ++n) {
+                f.lines.push_back(GeneratedLine(i, f.serial, n));
+                f.size += long(f.lines.back().size()) + 2;
+            }
+            wire_.Log("OFFER %ld %zu %d", f.serial, i, count);
+        }
+    }
 
     Fault* TakeFault(const std::string& command, bool line_fault, int line) {
         for (Fault& f : opt_.faults) {
@@ -198,8 +302,8 @@ private:
             wire_.Log("RX unknown command");
             return true;
         }
-        if (Fault* f = TakeFault(cmd, false, 0)) {
-            switch (f->kind) {
+        if (const std::optional<FaultKind> fault = NextFault(cmd, false, 0)) {
+            switch (*fault) {
                 case FaultKind::NoAnswer:
                     wire_.Log("FAULT no-answer %s", cmd.c_str());
                     return true;
@@ -213,8 +317,7 @@ private:
                     return true;
                 case FaultKind::Hangup:
                     wire_.Log("FAULT hangup %s", cmd.c_str());
-                    wire_.HangUp();
-                    return false;
+                    return HangUp();
                 default:
                     break;
             }
@@ -223,6 +326,7 @@ private:
         wire_.Log("TX ACK");
         if (cmd == "HME0") return true;
         std::vector<std::string> payloads;
+        if (file < 0 && opt_.generate) Generate();
         if (file < 0) {
             for (const ScannerFile& f : files_) {
                 payloads.push_back(f.name + ";" + std::to_string(f.size) + ";" +
@@ -233,8 +337,11 @@ private:
         }
         payloads.push_back(std::string(1, EOT));
         if (Transfer(cmd, payloads) && file >= 0 && opt_.drop_after_end) {
-            files_[size_t(file)].lines.clear();
-            files_[size_t(file)].size = 0;
+            ScannerFile& f = files_[size_t(file)];
+            if (f.serial > 0 && !f.lines.empty()) wire_.Log("DELIVERED %ld %d", f.serial, file);
+            f.lines.clear();
+            f.size = 0;
+            f.serial = 0;
             wire_.Log("DROP %d", file);
         }
         return true;
@@ -253,23 +360,23 @@ private:
     bool Transfer(const std::string& cmd, const std::vector<std::string>& payloads) {
         for (size_t i = 0; i < payloads.size(); ++i) {
             std::string frame = Frame(payloads[i]);
-            Fault* f = TakeFault(cmd, true, int(i));
+            const std::optional<FaultKind> f = NextFault(cmd, true, int(i));
             const bool end = i + 1 == payloads.size();
             if (!f) {
                 Send(frame);
                 wire_.Log("TX frame %zu%s", i, end ? " end" : "");
-            } else if (f->kind == FaultKind::BrokenFrame) {
+            } else if (*f == FaultKind::BrokenFrame) {
                 frame[0] = 'A';
                 Send(frame);
                 wire_.Log("FAULT broken-frame %s %zu", cmd.c_str(), i);
-            } else if (f->kind == FaultKind::Gap) {
+            } else if (*f == FaultKind::Gap) {
                 const size_t half = frame.size() / 2;
                 Send(frame.substr(0, half));
                 wire_.Log("FAULT gap %s %zu", cmd.c_str(), i);
                 std::this_thread::sleep_for(std::chrono::milliseconds(opt_.gap_ms));
                 Send(frame.substr(half));
                 wire_.Log("FAULT gap over");
-            } else if (f->kind == FaultKind::Garbage) {
+            } else if (*f == FaultKind::Garbage) {
                 Send(frame + "XYZ");
                 wire_.Log("FAULT garbage %s %zu", cmd.c_str(), i);
             } else {
@@ -315,6 +422,8 @@ private:
     sim::Wire wire_;
     std::array<ScannerFile, 4> files_;
     bool pending_command_ = false;
+    std::mt19937 random_;
+    long last_serial_ = 0;
 };
 
 bool ParseFault(const std::string& option, Fault& f) {
@@ -364,6 +473,10 @@ int main(int argc, char** argv) {
             opt.drop_after_end = true;
             continue;
         }
+        if (a == "--generate") {
+            opt.generate = opt.drop_after_end = true;
+            continue;
+        }
         const char* v = value();
         if (!v) return Usage(("missing value for " + a).c_str());
         if (a == "--dir") {
@@ -388,11 +501,25 @@ int main(int argc, char** argv) {
             opt.gap_ms = int(n);
         } else if (a == "--endless-bytes" && sim::ParseLong(v, n)) {
             opt.endless_bytes = n;
+        } else if (a == "--link") {
+            opt.link = v;
+        } else if (a == "--reconnect-ms" && sim::ParseLong(v, n)) {
+            opt.reconnect_ms = int(n);
+        } else if (a == "--seed" && sim::ParseLong(v, n)) {
+            opt.seed = static_cast<unsigned long>(n);
+        } else if (a == "--max-lines" && sim::ParseLong(v, n) && n > 0) {
+            opt.max_lines = int(n);
+        } else if (a == "--random-faults") {
+            char* end = nullptr;
+            opt.random_faults = std::strtod(v, &end);
+            if (!end || *end || !(opt.random_faults >= 0 && opt.random_faults <= 1))
+                return Usage("--random-faults wants a probability from 0 to 1");
         } else {
             return Usage(("bad option " + a + " " + v).c_str());
         }
     }
-    if (opt.dir.empty()) return Usage("--dir is required");
+    if (opt.dir.empty() && !opt.generate) return Usage("--dir is required (or --generate)");
+    if (opt.random_faults > 0 && opt.reconnect_ms < 0) opt.reconnect_ms = 2000;
 
     // A test that dies must not leave a scanner behind.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);

@@ -202,6 +202,13 @@ void PurgeInput(Handle h) {
     ::tcflush(int(h), TCIFLUSH);
 }
 
+bool Vanished(Handle h) {
+    if (!Valid(h)) return false;
+    pollfd p{int(h), POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0) return false;
+    return (p.revents & (POLLHUP | POLLNVAL)) != 0;
+}
+
 uint64_t ReadAttempts() { return g_read_attempts.load(); }
 
 }  // namespace vt::serial

@@ -151,6 +151,17 @@ TEST_F(MainWindowTest, CtrlCEmptiesTheLogListAndNothingElseDoes) {
     EXPECT_EQ(f.Memo2->toPlainText(), "MDE     : bereit");
 }
 
+TEST_F(MainWindowTest, LogListKeepsOnlyItsNewestLines) {
+    TForm1& f = open(0);
+    const int cap = TForm1::kLogListMaxLines;
+    for (int i = 0; i < cap + 250; ++i)
+        f.log_line(QString("Zeile %1").arg(i));
+    const QStringList lines = f.Memo1->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), cap);
+    EXPECT_EQ(lines.front(), "Zeile 250");
+    EXPECT_EQ(lines.back(), QString("Zeile %1").arg(cap + 249));
+}
+
 TEST_F(MainWindowTest, DeclinedCloseKeepsEverythingAndClearsTheClosingFlag) {
     TForm1& f = open(0, "[PARAMETER]\r\nConfirmClose=1\r\n[PORT]\r\nPort=COM9\r\n");
     vt::PortClosed = false;  // as after a successful open

@@ -62,4 +62,45 @@ TEST(PortOpen, FailsUntilTheDeviceAppearsThenPolls) {
     form.reset();
 }
 
+// A cradle that is unplugged and plugged in again: the dead handle is given
+// up, the open timer reports the missing port, and polling goes on with the
+// device that appears under the same name.
+TEST(PortOpen, VanishedDeviceIsOpenedAgainWhenItReturns) {
+    ASSERT_TRUE(kDisplay);
+    vt::test::ProgramDir dir;
+    vt::test::RecordingDialogs dialogs;
+    const QString link = dir.filePath("scanner");
+    vt::test::write_file(dir.filePath("VantorTrans.ini"),
+                         ("[PORT]\r\nPort=COM5\r\n[Ports]\r\nCOM5=" + link + "\r\n").toUtf8());
+    auto first = std::make_unique<vt::test::OplSim>(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    ASSERT_TRUE(first->start({"--fault", "hangup:HMS0"}));
+    ASSERT_TRUE(QFile::link(first->pty_path(), link));
+    vt::BrandId = 0;
+    auto form = std::make_unique<vt::TForm1>();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->activated(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->StatusPanel->text() == " Schnittstelle geöffnet"; }, 4000));
+
+    // The first poll makes the device hang up; the next cycle notices.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !first->running(); }, 5000));
+    const QString failed = " Schnittstelle COM5 konnte nicht geöffnet werden.";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->StatusPanel->text() == failed; }, 6000));
+    EXPECT_TRUE(vt::PortClosed);
+    EXPECT_TRUE(form->TimerOPLComopen.isActive());
+
+    vt::test::OplSim second(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    ASSERT_TRUE(second.start());
+    QFile::remove(link);
+    ASSERT_TRUE(QFile::link(second.pty_path(), link));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->StatusPanel->text() == " Schnittstelle geöffnet"; }, 4000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !second.log_lines("RX HMS0").isEmpty(); }, 4000))
+        << "polling goes on with the new device";
+    EXPECT_FALSE(vt::PortClosed);
+
+    EXPECT_TRUE(form->close());
+    form.reset();
+}
+
 }  // namespace

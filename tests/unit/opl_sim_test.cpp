@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
 #include "links/opl_protocol.h"
 #include "links/serial_link.h"
 #include "tests/support/com_ports.h"
 #include "tests/support/opl_sim.h"
+#include "tests/support/qt_print.h"
 #include "tests/support/recording_ui.h"
 
 namespace vt {
@@ -153,13 +158,72 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OplSimTest, AHangUpReadsAsSilenceAndThePortIsGone) {
     Start({"--fault", "hangup:HMS0"});
+    EXPECT_FALSE(ComVanished(ComHandle));
     EXPECT_EQ(OplPoll(), -1);
     EXPECT_TRUE(sim.wait_finished(3000));
+    EXPECT_TRUE(ComVanished(ComHandle));
+    EXPECT_FALSE(ComVanished(0));
+    EXPECT_FALSE(ComVanished(-1));
     EXPECT_EQ(OplPoll(), -1);
     QByteArray line;
     EXPECT_FALSE(OplReadLine(line, true));
     EXPECT_TRUE(ComClose(ComHandle));
     EXPECT_EQ(ComOpen(QStringLiteral("COM5"), 115200), -1);
+}
+
+// The soak's scanner: after a hang-up it comes back under the same link, and
+// it fills itself with files whose every line names its file and number.
+TEST(OplSimSoakModes, ReconnectsUnderItsLinkAndOffersNumberedFiles) {
+    test::ComPorts ports;
+    test::RecordingDisplay display;
+    test::OplSim sim{QStringLiteral(VT_BIN_DIR "/opl98xx-sim")};
+    const QString link = QDir(StartDir).filePath("scanner");
+    ASSERT_TRUE(sim.start({"--generate", "--link", link, "--reconnect-ms", "200", "--fault",
+                           "hangup:HMS0", "--seed", "7", "--max-lines", "3"}));
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.pty_path());
+    ports.map(QStringLiteral("COM5"), link);
+    ComHandle = ComOpen(QStringLiteral("COM5"), 115200);
+    ASSERT_GT(ComHandle, 0);
+    EXPECT_EQ(OplPoll(), -1);
+    ASSERT_TRUE(sim.wait_for_log("RECONNECT", 3000));
+    EXPECT_TRUE(sim.running());
+    EXPECT_TRUE(ComVanished(ComHandle));
+    ComClose(ComHandle);
+    EXPECT_NE(QFileInfo(link).symLinkTarget(), sim.pty_path()) << "a new terminal";
+    ComHandle = ComOpen(QStringLiteral("COM5"), 115200);
+    ASSERT_GT(ComHandle, 0);
+
+    // Polls until some file appears (each empty file appears with chance 1/3).
+    int table = 21;
+    for (int i = 0; i < 20 && table == 21; ++i) {
+        ASSERT_EQ(OplPoll(), 6);
+        table = OplFileinfo();
+    }
+    ASSERT_EQ(table, 6);
+    for (int index = 0; index < 4; ++index) {
+        if (OplFiles[size_t(index)].count == 0)
+            continue;
+        const QStringList offer = sim.log_lines(QString("OFFER "));
+        QList<QByteArray> got;
+        ASSERT_TRUE(Download(index, got));
+        ASSERT_EQ(got.size(), OplFiles[size_t(index)].count);
+        ASSERT_FALSE(got.isEmpty());
+        const QRegularExpressionMatch first =
+            QRegularExpression("S(\\d+)L1 ").match(QString::fromLatin1(got[0]));
+        ASSERT_TRUE(first.hasMatch()) << got[0].constData();
+        const QByteArray serial = first.captured(1).toLatin1();
+        for (int n = 0; n < got.size(); ++n)
+            EXPECT_TRUE(got[n].contains("S" + serial + "L" + QByteArray::number(n + 1) + " "))
+                << got[n].constData();
+        EXPECT_EQ(got[0].size(), index <= 1 ? 35 : index == 2 ? 81 : 55) << "its column layout";
+        EXPECT_TRUE(sim.wait_for_log(QString("DELIVERED %1 %2").arg(serial.constData()).arg(index),
+                                     2000));
+        EXPECT_TRUE(offer.filter(QString("OFFER %1 %2 %3").arg(serial.constData()).arg(index)
+                                     .arg(got.size())).size() == 1);
+    }
+    sim.stop();
+    for (const QString& held : sim.log_lines("HELD "))
+        EXPECT_TRUE(sim.log_lines("OFFER " + held.section(' ', 1, 2)).size() == 1) << held;
 }
 
 }  // namespace
