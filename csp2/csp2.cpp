@@ -195,6 +195,8 @@ int32_t csp2TimeStamp2Str(const uint8_t* stamp, char* text, int32_t size) {
     return csp2::FormatStamp(stamp, text, size_t(size));
 }
 
+int32_t csp2PortVanished(void) { return vt::ComVanished(port_handle) ? 1 : 0; }
+
 int32_t csp2ClearData(void) {
     BusyGuard guard;
     if (!guard.taken())

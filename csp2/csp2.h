@@ -47,4 +47,8 @@ int32_t csp2TimeStamp2Str(const uint8_t* stamp, char* text, int32_t size);
 // Erases every barcode stored in the scanner; 0 when the scanner confirmed.
 int32_t csp2ClearData(void);
 
+// Not one of the vendor's calls: 1 when the library's port is open but its
+// device has gone (unplugged), so only a new csp2InitEx can reach it again.
+int32_t csp2PortVanished(void);
+
 }  // extern "C"

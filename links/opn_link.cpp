@@ -10,6 +10,7 @@
 #include "app/ui_seam.h"
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
+#include "links/port_control.h"
 #include "links/serial_link.h"
 #include "settings/settings.h"
 
@@ -274,6 +275,11 @@ void OpnCycle(ShopAccess& shop) {
     const int32_t target = browserrecord.mode;
     const bool found = IsShop(target) ? shop.find_window(target) : true;
     const int32_t state = OpnPoll();
+    // An unplugged scanner leaves a dead port behind: the open timer takes
+    // over, with its status texts, until the device can be opened again.
+    const bool vanished = state < 0 && csp2PortVanished();
+    if (vanished)
+        OpenComport();
     Display& d = display();
     d.status_clear();
     if (IsShop(target)) {
@@ -317,7 +323,8 @@ void OpnCycle(ShopAccess& shop) {
             d.log_line(Text(msg::TransferFailed));
         }
     }
-    Start(Timers.TimerOPN);
+    if (!vanished)
+        Start(Timers.TimerOPN);
 }
 
 }  // namespace vt

@@ -184,6 +184,29 @@ TEST_F(OpnLinkTest, OpeningShowsThePortStateAndFetchesTheVersion) {
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
+// An unplugged scanner: the cycle hands over to the open timer instead of
+// polling a dead port, and the scanner that comes back is reached again.
+TEST_F(OpnLinkTest, AVanishedScannerIsOpenedAgainByTheOpenTimer) {
+    Start({{"40123455", 10, "2024-01-31 14:05:09"}});
+    sim.stop();
+    Cycle();
+    EXPECT_EQ(display.status, Status(msg::BrowserOk, msg::MdeNotReady));
+    EXPECT_TRUE(PortClosed);
+    EXPECT_TRUE(open_timer.isActive());
+    EXPECT_FALSE(poll_timer.isActive()) << "no polls on the dead port";
+
+    test::OpnSim again{QStringLiteral(VT_BIN_DIR "/opn2001-sim")};
+    again.set_barcodes({{"40123455", 10, "2024-01-31 14:05:09"}});
+    ASSERT_TRUE(again.start());
+    ports.map(QStringLiteral("COM5"), again.pty_path());
+    TimerOPNComopenTimer();
+    EXPECT_EQ(display.bar, " Schnittstelle geöffnet");
+    EXPECT_FALSE(PortClosed);
+    Cycle();
+    EXPECT_EQ(display.status, Status(msg::BrowserOk, msg::MdeReady));
+    EXPECT_TRUE(poll_timer.isActive());
+}
+
 TEST_F(OpnLinkTest, BrandShopGetsEveryScanOnceAndTheScannerIsCleared) {
     Start({{"40123455", 10},  // EAN-8: the check digit goes
            {"12345678", 1},   // eight characters, another symbology: whole
