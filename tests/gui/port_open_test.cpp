@@ -25,13 +25,20 @@ static const bool kDisplay = vt::test::EnsureTestDesktop();
 
 namespace {
 
+// COM5 names a link in the start directory that the test points at a
+// simulator when it wants the device to be there.
+QString MapCom5ToLink(const vt::test::ProgramDir& dir) {
+    const QString link = dir.filePath("scanner");
+    vt::test::write_file(dir.filePath("VantorTrans.ini"),
+                         ("[PORT]\r\nPort=COM5\r\n[Ports]\r\nCOM5=" + link + "\r\n").toUtf8());
+    return link;
+}
+
 TEST(PortOpen, FailsUntilTheDeviceAppearsThenPolls) {
     ASSERT_TRUE(kDisplay);
     vt::test::ProgramDir dir;
     vt::test::RecordingDialogs dialogs;
-    const QString link = dir.filePath("scanner");
-    vt::test::write_file(dir.filePath("VantorTrans.ini"),
-                         ("[PORT]\r\nPort=COM5\r\n[Ports]\r\nCOM5=" + link + "\r\n").toUtf8());
+    const QString link = MapCom5ToLink(dir);
     vt::BrandId = 0;
     auto form = std::make_unique<vt::TForm1>();
     form->show();
@@ -69,9 +76,7 @@ TEST(PortOpen, VanishedDeviceIsOpenedAgainWhenItReturns) {
     ASSERT_TRUE(kDisplay);
     vt::test::ProgramDir dir;
     vt::test::RecordingDialogs dialogs;
-    const QString link = dir.filePath("scanner");
-    vt::test::write_file(dir.filePath("VantorTrans.ini"),
-                         ("[PORT]\r\nPort=COM5\r\n[Ports]\r\nCOM5=" + link + "\r\n").toUtf8());
+    const QString link = MapCom5ToLink(dir);
     auto first = std::make_unique<vt::test::OplSim>(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     ASSERT_TRUE(first->start({"--fault", "hangup:HMS0"}));
     ASSERT_TRUE(QFile::link(first->pty_path(), link));
