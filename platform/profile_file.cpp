@@ -33,6 +33,19 @@ std::string_view strip_eol(const std::string& raw) {
     return v;
 }
 
+// A line break written into a line would end it there: the rest would stand
+// in the file as lines of its own (a key or a section the user never set),
+// left behind by every later write of the key, which replaces only its first
+// line. Each CR and LF becomes a blank, so a write stays one line.
+QString one_line(QStringView text) {
+    QString out = text.toString();
+    for (QChar& c : out) {
+        if (c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return out;
+}
+
 bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -193,9 +206,10 @@ bool ProfileFile::write_bool(QStringView section, QStringView key, bool value) {
     return write_string(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-bool ProfileFile::write_string(QStringView section, QStringView key, const QString& value) {
-    const QString sec = section.toString();
-    const QString k = key.toString();
+bool ProfileFile::write_string(QStringView section, QStringView key, const QString& text) {
+    const QString sec = one_line(section);
+    const QString k = one_line(key);
+    const QString value = one_line(text);
     bool lossless = true;
     // A value the code page cannot hold turns the whole file into UTF-8 rather
     // than losing characters; ASCII lines keep their bytes either way.
@@ -222,7 +236,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         if (p.kind == Parsed::Section) {
             if (in_section)
                 break;
-            in_section = p.name.compare(section, Qt::CaseInsensitive) == 0;
+            in_section = p.name.compare(sec, Qt::CaseInsensitive) == 0;
             if (in_section) {
                 section_found = true;
                 insert_at = i + 1;
@@ -231,7 +245,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         }
         if (!in_section)
             continue;
-        if (p.kind == Parsed::Key && p.name.compare(key, Qt::CaseInsensitive) == 0) {
+        if (p.kind == Parsed::Key && p.name.compare(k, Qt::CaseInsensitive) == 0) {
             // Keep the key as it is spelt in the file; only the value changes.
             const std::string& raw = lines[i];
             const std::string tail = raw.substr(strip_eol(raw).size());

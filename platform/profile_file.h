@@ -5,6 +5,7 @@
 // a value in a matching pair of quotes loses them, values are cut at 2047
 // characters. A write changes exactly one line (or appends one) and leaves
 // every other byte of the file as it was; the file is replaced atomically.
+// Line breaks in a written name or value are written as blanks.
 
 #include <QString>
 #include <cstdint>

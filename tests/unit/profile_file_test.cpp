@@ -159,6 +159,29 @@ TEST_F(ProfileFileTest, FirstOfTwoSectionsOfTheSameNameCounts) {
     EXPECT_EQ(ini.read_string(u"S", u"B", "none"), "none");
 }
 
+TEST_F(ProfileFileTest, LineBreaksInAWriteStayInsideItsLine) {
+    const QByteArray original = "[PORT]\r\nPort=COM1\r\n[Vantor]\r\nFormTitle=alt\r\n";
+    write_file(path(), original);
+    // A title pasted with line breaks must not add a section or a key.
+    const QString title = "Bestellformular\n[PORT]\r\nPort=COM9\r\n";
+    const QByteArray expected =
+        "[PORT]\r\nPort=COM1\r\n[Vantor]\r\nFormTitle=Bestellformular [PORT]  Port=COM9  \r\n";
+    ProfileFile ini(path());
+    ASSERT_TRUE(ini.write_string(u"Vantor", u"FormTitle", title));
+    EXPECT_EQ(str(read_file(path())), str(expected));
+    // Each save writes the key again; the file must not grow by it.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Vantor", u"FormTitle", title));
+    EXPECT_EQ(str(read_file(path())), str(expected));
+    const ProfileFile again(path());
+    EXPECT_EQ(again.read_string(u"PORT", u"Port", ""), "COM1");
+    EXPECT_EQ(again.read_string(u"Vantor", u"FormTitle", ""), "Bestellformular [PORT]  Port=COM9");
+
+    // The same for a new key in a new section whose name has a line break.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Neu\n[PORT]", u"K\nPort", "v\nPort=COM5"));
+    EXPECT_EQ(str(read_file(path())), str(expected + "[Neu [PORT]]\r\nK Port=v Port=COM5\r\n"));
+    EXPECT_EQ(ProfileFile(path()).read_string(u"PORT", u"Port", ""), "COM1");
+}
+
 TEST_F(ProfileFileTest, UnwritableDirectoryReportsFailureAndLeavesFileAlone) {
     if (::geteuid() == 0) {
         // root writes anywhere; a path below a regular file cannot be created by anyone.
