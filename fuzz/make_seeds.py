@@ -151,8 +151,21 @@ def text_seeds():
     write("fuzz_text_cutters", "cp1252_utf8", b"\x80\x81\x8d\x9f\xa0\xff" + "Grüße €".encode())
 
 
+# --- exports: choices, separator, six column positions, then the working file --
+
+def export_seeds():
+    short = b"0001;0002;" + b"Artikel 4711".ljust(28) + b" " + b"12".rjust(6) + b" 31.01.2024 14:05:09"
+    long = b"KST000000001 LAGER0000001 " + b"4711".ljust(28) + b" 000012 31.01.2024 14:05:09"
+    ugs = b"4711".ljust(28) + b"     5 31.01.2024 14:05:09"
+    write("fuzz_exports", "csv_both_layouts", bytes([0, 1, 2, 0, 1, 3, 4, 5]) + short + b"\r\n" + long + b"\r\n")
+    write("fuzz_exports", "csv_twice_unknown_column", bytes([2, 4, 6, 6, 0, 0, 5, 1]) + short + b"\n" + b"kurz\n")
+    write("fuzz_exports", "ugs_no_last_line_end", bytes([3, 0, 0, 1, 2, 3, 4, 5]) + b"zu kurz\r\n" + ugs + b"\r\n" + ugs)
+    write("fuzz_exports", "cp1252_bytes", bytes([0, 3, 2, 2, 2, 2, 2, 2]) + ugs.replace(b"4711", b"\xc4\x80\x81\xff"))
+
+
 if __name__ == "__main__":
     opl_seeds()
     opn_seeds()
     profile_seeds()
     text_seeds()
+    export_seeds()
