@@ -7,8 +7,6 @@
 // Input: choices (bit 0 overwrite, bit 1 export the CSV twice in the same
 // second), the separator index, six CSV column positions, then the file.
 
-#include <unistd.h>
-
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -22,8 +20,6 @@ using namespace vt;
 using vt::fuzz::Check;
 
 namespace {
-
-QString g_base;  // holds only source/ and out/ between inputs
 
 QStringList Entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -104,15 +100,9 @@ void CheckUgs(const QList<QByteArray>& source, const ExportResult& r) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    vt::fuzz::InitQuietProgram(argc, argv);
-    g_base = vt::fuzz::ScratchBase() + QStringLiteral("/vt-fuzz-exports-%1").arg(getpid());
-    QDir().mkpath(g_base);
-    SetExportClock([] { return QDateTime(QDate(2024, 1, 31), QTime(14, 5, 9)); });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const QString base = vt::fuzz::ScratchFolder("exports");  // holds only source/ and out/
+    SetExportClock([] { return QDateTime(QDate(2024, 1, 31), QTime(14, 5, 9)); });
     vt::fuzz::InputBytes in(data, size);
     const uint8_t choices = in.byte();
     progpar = progparstruct{};
@@ -122,8 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int j = 0; j < 6; ++j) progpar.csvpos[size_t(j)] = in.byte() % 7;
     const QByteArray file(reinterpret_cast<const char*>(in.rest()), qsizetype(in.left()));
 
-    const QString source_dir = g_base + QStringLiteral("/source");
-    const QString out = g_base + QStringLiteral("/out");
+    const QString source_dir = base + QStringLiteral("/source");
+    const QString out = base + QStringLiteral("/out");
     QDir(source_dir).removeRecursively();
     QDir(out).removeRecursively();
     Check(QDir().mkpath(source_dir) && QDir().mkpath(out), "cannot make the folders");
@@ -158,6 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(vt::fuzz::TakeBoxCount() == 0, "a box during a sound export");
     Check(Entries(out) == expected, "files besides the exports in the target folder");
     Check(Entries(source_dir) == QStringList{QStringLiteral("EXPORT.CSV")}, "a file beside the source");
-    Check(Entries(g_base) == (QStringList{QStringLiteral("out"), QStringLiteral("source")}), "a file outside the folders");
+    Check(Entries(base) == (QStringList{QStringLiteral("out"), QStringLiteral("source")}), "a file outside the folders");
     return 0;
 }

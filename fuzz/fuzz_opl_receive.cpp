@@ -6,7 +6,6 @@
 // even when the table names no records for them), then the bytes the scanner
 // sends, in order, as answers to whatever the host asks.
 
-#include <QCoreApplication>
 #include <array>
 
 #include "fuzz/fake_serial.h"
@@ -75,11 +74,6 @@ void ReadFileLines() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    vt::fuzz::InitQuietProgram(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const uint8_t choices = data[0];
@@ -89,12 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ComHandle = ComOpen(QStringLiteral("COM1"), 115200);
     Check(ComHandle == vt::fuzz::kFakeHandle, "port not opened");
 
-    // What a previous cycle left must not survive a new table.
     std::array<QString, 4> labels;
     for (size_t i = 0; i < OplFiles.size(); ++i) {
-        OplFiles[i].filename = QStringLiteral("stale");
-        OplFiles[i].count = 99;
-        OplFiles[i].fsize = 99;
+        OplFiles[i].filename.clear();
+        OplFiles[i].count = OplFiles[i].fsize = 0;
         labels[i] = OplFiles[i].m2text;
     }
 
@@ -103,6 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(FakePort().purges == 1, "poll did not discard old input");
     Check(FakePort().writes == QList<QByteArray>{Framed("HMS0")}, "poll wrote other than HMS0");
     if (poll == ACK) {
+        // What a previous cycle left must not survive a new table.
+        for (fileinforecord& f : OplFiles) {
+            f.filename = QStringLiteral("stale");
+            f.count = f.fsize = 99;
+        }
         const qsizetype before = FakePort().writes.size();
         CheckTable(OplFileinfo(), labels);
         for (const QByteArray& w : WritesSince(before)) Check(w == QByteArray(1, ACK), "table line answered with other than ACK");

@@ -224,11 +224,6 @@ void RunLibrary(uint8_t choices, size_t packet_size, size_t text_size, const uin
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    vt::fuzz::InitQuietProgram(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vt::fuzz::InputBytes in(data, size);
     const uint8_t choices = in.byte();

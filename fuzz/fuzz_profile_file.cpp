@@ -7,8 +7,6 @@
 // the program's own keys picked by bits 0-5; bit 6: the value is UTF-8, else
 // Windows-1252), the value's length and bytes, then the file.
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <vector>
@@ -24,8 +22,6 @@ using vt::fuzz::Check;
 
 namespace {
 
-QString g_base;  // holds only work/ between inputs
-QString g_work;
 
 struct Key {
     const char16_t* section;
@@ -183,14 +179,6 @@ void CheckLineRule(const std::vector<QByteArray>& old, const std::vector<QByteAr
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    vt::fuzz::InitQuietProgram(argc, argv);
-    g_base = vt::fuzz::ScratchBase() + QStringLiteral("/vt-fuzz-profile-%1").arg(getpid());
-    g_work = g_base + QStringLiteral("/work");
-    QDir().mkpath(g_base);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vt::fuzz::InputBytes in(data, size);
     const uint8_t choice = in.byte();
@@ -200,10 +188,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString value = (choice & 0x40) ? QString::fromUtf8(value_raw) : Decode(value_raw, false);
     const QByteArray file(reinterpret_cast<const char*>(in.rest()), qsizetype(in.left()));
 
-    QDir(g_work).removeRecursively();
-    Check(QDir().mkpath(g_work), "cannot make the work folder");
+    static const QString base = vt::fuzz::ScratchFolder("profile");  // holds only work/
+    static const QString work = base + QStringLiteral("/work");
+    QDir(work).removeRecursively();
+    Check(QDir().mkpath(work), "cannot make the work folder");
     BrandId = 0;
-    StartDir = g_work + u'/';
+    StartDir = work + u'/';
     IniName = QStringLiteral("VantorTrans.ini");
     WriteAll(IniPath(), in.rest(), in.left());
     progpar = progparstruct{};
@@ -240,10 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(ProfileFile(IniPath()).read_string(section, key, QStringLiteral("<none>")) == AsRead(value),
               "the written value does not read back");
     }
-    Check(QDir(g_work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
+    Check(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
               QStringList{IniName},
           "a file besides the INI file in its folder");
-    Check(QDir(g_base).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
+    Check(QDir(base).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
               QStringList{QStringLiteral("work")},
           "a file written outside the INI file's folder");
     return 0;

@@ -1,5 +1,7 @@
 #include "fuzz/fuzz_support.h"
 
+#include <unistd.h>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
@@ -22,22 +24,7 @@ class SilentDialogs final : public Dialogs {
     int boxes = 0;
 };
 
-class SilentDisplay final : public Display {
-  public:
-    void log_line(const QString&) override {}
-    void status_clear() override {}
-    void status_line(const QString&) override {}
-    void status_bar(const QString& text) override { bar_ = text; }
-    QString status_bar_text() const override { return bar_; }
-    void toggle_activity() override {}
-    void update_tray(bool, const QString&) override {}
-
-  private:
-    QString bar_;
-};
-
 SilentDialogs g_dialogs;
-SilentDisplay g_display;
 
 void DropMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 
@@ -60,14 +47,6 @@ class NoEvents final : public QAbstractEventDispatcher {
 
 }  // namespace
 
-void InitQuietProgram(int* argc, char*** argv) {
-    qInstallMessageHandler(DropMessage);
-    QCoreApplication::setEventDispatcher(new NoEvents);
-    static QCoreApplication app(*argc, *argv);
-    set_dialogs(&g_dialogs);
-    set_display(&g_display);
-}
-
 int TakeBoxCount() {
     const int n = g_dialogs.boxes;
     g_dialogs.boxes = 0;
@@ -80,10 +59,31 @@ void Fail(const char* what) {
     __builtin_trap();
 }
 
-QString ScratchBase() {
+QString ScratchFolder(const char* name) {
     const QFileInfo shm(QStringLiteral("/dev/shm"));
-    if (shm.isDir() && shm.isWritable()) return shm.absoluteFilePath();
-    return QDir::tempPath();
+    const QString base = shm.isDir() && shm.isWritable() ? shm.absoluteFilePath() : QDir::tempPath();
+    static QStringList made;
+    const QString folder = base + QStringLiteral("/vt-fuzz-%1-%2").arg(QString::fromUtf8(name)).arg(getpid());
+    Check(QDir().mkpath(folder), "cannot make the scratch folder");
+    if (made.isEmpty()) {
+        // A run that ends by its time limit leaves nothing behind; one that
+        // crashed keeps the folder for a look at what the input left there.
+        std::atexit([] {
+            for (const QString& f : made) QDir(f).removeRecursively();
+        });
+    }
+    made << folder;
+    return folder;
 }
 
 }  // namespace vt::fuzz
+
+// Every target starts with a quiet program: a box would go to standard error
+// (and the fuzzer down to the speed of the terminal), a Qt warning as well.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qInstallMessageHandler(vt::fuzz::DropMessage);
+    QCoreApplication::setEventDispatcher(new vt::fuzz::NoEvents);
+    static QCoreApplication app(*argc, *argv);
+    vt::set_dialogs(&vt::fuzz::g_dialogs);
+    return 0;
+}

@@ -1,18 +1,14 @@
 #pragma once
-// What every fuzz target shares: a quiet program (no boxes, no log lines, no
-// Qt warnings on standard error, which would slow the fuzzer down to the
-// speed of the terminal), the event loop the port waits pump, and the check
-// that turns a broken invariant into a crash the fuzzer keeps.
+// What every fuzz target shares: LLVMFuzzerInitialize (the QCoreApplication
+// and a quiet program, defined beside these), the check that turns a broken
+// invariant into a crash the fuzzer keeps, a scratch folder and the input's
+// choice bytes.
 
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 
 namespace vt::fuzz {
-
-// Once, from LLVMFuzzerInitialize: the QCoreApplication and the silent
-// dialog and display implementations.
-void InitQuietProgram(int* argc, char*** argv);
 
 // How many boxes the silent dialogs were asked to show since the last call.
 int TakeBoxCount();
@@ -23,9 +19,10 @@ inline void Check(bool ok, const char* what) {
     if (!ok) Fail(what);
 }
 
-// A folder for one input's files: in memory when the machine has /dev/shm,
-// since the profile file syncs every write to disk.
-QString ScratchBase();
+// A folder of this process for the files of its inputs, made on the first
+// call and removed when the run ends: in memory where the machine has
+// /dev/shm, since the profile file syncs every write to disk.
+QString ScratchFolder(const char* name);
 
 // The input read as bytes from the front; past its end every read gives 0,
 // so a short input still yields a complete set of choices.
