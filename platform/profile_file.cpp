@@ -46,6 +46,27 @@ QString one_line(QStringView text) {
     return out;
 }
 
+// Windows-1252 lines, each keeping its line end, in UTF-8.
+void lines_to_utf8(std::vector<std::string>& lines) {
+    for (std::string& raw : lines) {
+        const std::string_view body = strip_eol(raw);
+        const std::string tail = raw.substr(body.size());
+        raw = cp1252::decode(body).toStdString() + tail;
+    }
+}
+
+// Whether a reader would take these Windows-1252 lines for UTF-8: bytes above
+// ASCII, yet none that UTF-8 refuses.
+bool passes_for_utf8(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& l : lines)
+        all += l;
+    bool high = false;
+    for (const char c : all)
+        high = high || static_cast<unsigned char>(c) >= 0x80;
+    return high && utf8::is_valid(all);
+}
+
 bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -206,10 +227,10 @@ bool ProfileFile::write_bool(QStringView section, QStringView key, bool value) {
     return write_string(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-bool ProfileFile::write_string(QStringView section, QStringView key, const QString& text) {
+bool ProfileFile::write_string(QStringView section, QStringView key, const QString& given) {
     const QString sec = one_line(section);
     const QString k = one_line(key);
-    const QString value = one_line(text);
+    const QString value = one_line(given);
     bool lossless = true;
     // A value the code page cannot hold turns the whole file into UTF-8 rather
     // than losing characters; ASCII lines keep their bytes either way.
@@ -217,11 +238,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
     std::vector<std::string> lines = lines_;
     const bool was_utf8 = utf8_;
     if (!lossless) {
-        for (std::string& raw : lines) {
-            const std::string_view body = strip_eol(raw);
-            const std::string tail = raw.substr(body.size());
-            raw = cp1252::decode(body).toStdString() + tail;
-        }
+        lines_to_utf8(lines);
         utf8_ = true;
     }
 
@@ -265,6 +282,14 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
             lines.push_back(make_line(u'[' + sec + u']'));
             lines.push_back(make_line(k + u'=' + value));
         }
+    }
+    // The code page is told from UTF-8 only by bytes UTF-8 refuses. A write
+    // that removes the last of them while other bytes above ASCII stay would
+    // have the next reader take the file for UTF-8 and misread those, so the
+    // file turns into UTF-8 now, as for a character the code page cannot hold.
+    if (!utf8_ && passes_for_utf8(lines)) {
+        lines_to_utf8(lines);
+        utf8_ = true;
     }
     if (!save(lines)) {
         utf8_ = was_utf8;

@@ -144,6 +144,25 @@ TEST_F(ProfileFileTest, CharacterOutsideWindows1252TurnsFileIntoUtf8InsteadOfLos
     EXPECT_EQ(str(read_file(path())), "[S]\r\nA=\xC3\x9C\r\nB=\xE2\x82\xAC und \xE2\x9C\x93\r\n");
 }
 
+TEST_F(ProfileFileTest, Windows1252FileIsNotLeftToPassForUtf8) {
+    // "ü" is the only byte UTF-8 refuses; "Ã©" is Windows-1252 text whose
+    // bytes are also UTF-8 for "é".
+    write_file(path(), "[Shop]\r\nTitle=B\xFCro\r\nOther=\xC3\xA9\r\n");
+    ASSERT_EQ(ProfileFile(path()).read_string(u"Shop", u"Other", ""), QString::fromUtf8("Ã©"));
+    // "Ö€" in Windows-1252 is D6 80, valid UTF-8 once "ü" has gone.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Shop", u"Title", QString::fromUtf8("Ö€")));
+    EXPECT_EQ(str(read_file(path())),
+              "[Shop]\r\nTitle=\xC3\x96\xE2\x82\xAC\r\nOther=\xC3\x83\xC2\xA9\r\n");
+    const ProfileFile again(path());
+    EXPECT_EQ(again.read_string(u"Shop", u"Title", ""), QString::fromUtf8("Ö€"));
+    EXPECT_EQ(again.read_string(u"Shop", u"Other", ""), QString::fromUtf8("Ã©"));
+
+    // A file left with ASCII only reads the same either way and keeps its bytes.
+    write_file(path(), "[Shop]\r\nTitle=B\xFCro\r\nOther=x\r\n");
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Shop", u"Title", "Buero"));
+    EXPECT_EQ(str(read_file(path())), "[Shop]\r\nTitle=Buero\r\nOther=x\r\n");
+}
+
 TEST_F(ProfileFileTest, Utf8ByteOrderMarkIsKept) {
     write_file(path(), "\xEF\xBB\xBF[S]\r\nA=1\r\n");
     ProfileFile ini(path());
