@@ -34,7 +34,7 @@ constexpr uint8_t kPattern = 0xA5;
 // A caller's buffer of exactly `size` bytes, so a write or read past it is an
 // ASan report, filled with a pattern that shows whether anything was written.
 struct ExactBuffer {
-    explicit ExactBuffer(size_t n) : size(n), bytes(new uint8_t[n ? n : 1]) {
+    explicit ExactBuffer(size_t n) : size(n), bytes(new uint8_t[n]) {
         std::memset(bytes.get(), kPattern, n);
     }
     bool untouched() const {
@@ -58,7 +58,7 @@ void SetCrc(uint8_t* frame, size_t n) {
 // `data`, never looking at a byte it has not read: the rest is poisoned and
 // unpoisoned one byte at a time as the reader gets it.
 size_t ReadAnswer(uint8_t opcode, const uint8_t* data, size_t size) {
-    std::unique_ptr<uint8_t[]> copy(new uint8_t[size ? size : 1]);
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
     std::memcpy(copy.get(), data, size);
     ASAN_POISON_MEMORY_REGION(copy.get(), size);
     size_t have = 0;

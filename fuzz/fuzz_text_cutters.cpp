@@ -146,7 +146,7 @@ void CheckStamps(const uint8_t stamp[4], size_t text_size) {
     csp2::EncodeStamp(s, again);
     Check(std::memcmp(again, stamp, 4) == 0, "stamp bits do not round trip");
 
-    std::unique_ptr<char[]> text(new char[text_size ? text_size : 1]);
+    std::unique_ptr<char[]> text(new char[text_size]);
     std::memset(text.get(), '#', text_size);
     const csp2::Result r = csp2::FormatStamp(stamp, text.get(), text_size);
     if (r == csp2::kOk) {
