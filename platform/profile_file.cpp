@@ -33,6 +33,40 @@ std::string_view strip_eol(const std::string& raw) {
     return v;
 }
 
+// A line break written into a line would end it there: the rest would stand
+// in the file as lines of its own (a key or a section the user never set),
+// left behind by every later write of the key, which replaces only its first
+// line. Each CR and LF becomes a blank, so a write stays one line.
+QString one_line(QStringView text) {
+    QString out = text.toString();
+    for (QChar& c : out) {
+        if (c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return out;
+}
+
+// Windows-1252 lines, each keeping its line end, in UTF-8.
+void lines_to_utf8(std::vector<std::string>& lines) {
+    for (std::string& raw : lines) {
+        const std::string_view body = strip_eol(raw);
+        const std::string tail = raw.substr(body.size());
+        raw = cp1252::decode(body).toStdString() + tail;
+    }
+}
+
+// Whether a reader would take these Windows-1252 lines for UTF-8: bytes above
+// ASCII, yet none that UTF-8 refuses.
+bool passes_for_utf8(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& l : lines)
+        all += l;
+    bool high = false;
+    for (const char c : all)
+        high = high || static_cast<unsigned char>(c) >= 0x80;
+    return high && utf8::is_valid(all);
+}
+
 bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -193,9 +227,10 @@ bool ProfileFile::write_bool(QStringView section, QStringView key, bool value) {
     return write_string(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-bool ProfileFile::write_string(QStringView section, QStringView key, const QString& value) {
-    const QString sec = section.toString();
-    const QString k = key.toString();
+bool ProfileFile::write_string(QStringView section, QStringView key, const QString& given) {
+    const QString sec = one_line(section);
+    const QString k = one_line(key);
+    const QString value = one_line(given);
     bool lossless = true;
     // A value the code page cannot hold turns the whole file into UTF-8 rather
     // than losing characters; ASCII lines keep their bytes either way.
@@ -203,11 +238,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
     std::vector<std::string> lines = lines_;
     const bool was_utf8 = utf8_;
     if (!lossless) {
-        for (std::string& raw : lines) {
-            const std::string_view body = strip_eol(raw);
-            const std::string tail = raw.substr(body.size());
-            raw = cp1252::decode(body).toStdString() + tail;
-        }
+        lines_to_utf8(lines);
         utf8_ = true;
     }
 
@@ -222,7 +253,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         if (p.kind == Parsed::Section) {
             if (in_section)
                 break;
-            in_section = p.name.compare(section, Qt::CaseInsensitive) == 0;
+            in_section = p.name.compare(sec, Qt::CaseInsensitive) == 0;
             if (in_section) {
                 section_found = true;
                 insert_at = i + 1;
@@ -231,7 +262,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         }
         if (!in_section)
             continue;
-        if (p.kind == Parsed::Key && p.name.compare(key, Qt::CaseInsensitive) == 0) {
+        if (p.kind == Parsed::Key && p.name.compare(k, Qt::CaseInsensitive) == 0) {
             // Keep the key as it is spelt in the file; only the value changes.
             const std::string& raw = lines[i];
             const std::string tail = raw.substr(strip_eol(raw).size());
@@ -251,6 +282,14 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
             lines.push_back(make_line(u'[' + sec + u']'));
             lines.push_back(make_line(k + u'=' + value));
         }
+    }
+    // The code page is told from UTF-8 only by bytes UTF-8 refuses. A write
+    // that removes the last of them while other bytes above ASCII stay would
+    // have the next reader take the file for UTF-8 and misread those, so the
+    // file turns into UTF-8 now, as for a character the code page cannot hold.
+    if (!utf8_ && passes_for_utf8(lines)) {
+        lines_to_utf8(lines);
+        utf8_ = true;
     }
     if (!save(lines)) {
         utf8_ = was_utf8;

@@ -5,6 +5,9 @@
 // a value in a matching pair of quotes loses them, values are cut at 2047
 // characters. A write changes exactly one line (or appends one) and leaves
 // every other byte of the file as it was; the file is replaced atomically.
+// Line breaks in a written name or value are written as blanks. A
+// Windows-1252 file turns into UTF-8 when a write needs a character the code
+// page lacks, or would leave the file readable as UTF-8 with other text.
 
 #include <QString>
 #include <cstdint>

@@ -168,6 +168,26 @@ TEST(Csp2Protocol, EveryBrokenUploadIsRefused) {
     EXPECT_EQ(ParseUpload(overrun.data(), overrun.size(), up), kMalformed);
 }
 
+// A scanner that goes on sending records must not grow the host's memory
+// without end: the reader stops at the record that would pass the limit,
+// and an answer longer than the limit is refused even with a sound CRC.
+TEST(Csp2Protocol, AnUploadPastTheLimitIsNeitherReadToItsEndNorHeld) {
+    const Bytes longest = MakeRecord(1, std::string(250, '7'), kScan);  // length byte 255
+    ASSERT_EQ(longest.size(), 256u);
+    const size_t records = kMaxUploadBytes / longest.size();
+    const Bytes answer = UploadAnswer(std::vector<Bytes>(records, longest));
+    ASSERT_GT(answer.size(), kMaxUploadBytes);
+
+    // The last record's length byte is where the answer would pass the limit.
+    const size_t last = 10 + (records - 1) * longest.size();
+    EXPECT_GT(AnswerLength(kUpload, answer.data(), last), last);
+    EXPECT_EQ(AnswerLength(kUpload, answer.data(), last + 1), last + 1);
+    Upload up;
+    EXPECT_LT(ParseUpload(answer.data(), last + 1, up), 0);
+    EXPECT_EQ(ParseUpload(answer.data(), answer.size(), up), kTooLarge);
+    EXPECT_TRUE(up.records.empty());
+}
+
 // Random bytes, and valid answers with random damage, never crash a parser,
 // never read past their size (the sanitizer build checks), and are never
 // taken for an answer unless their CRC holds.

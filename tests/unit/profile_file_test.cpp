@@ -144,6 +144,25 @@ TEST_F(ProfileFileTest, CharacterOutsideWindows1252TurnsFileIntoUtf8InsteadOfLos
     EXPECT_EQ(str(read_file(path())), "[S]\r\nA=\xC3\x9C\r\nB=\xE2\x82\xAC und \xE2\x9C\x93\r\n");
 }
 
+TEST_F(ProfileFileTest, Windows1252FileIsNotLeftToPassForUtf8) {
+    // "ü" is the only byte UTF-8 refuses; "Ã©" is Windows-1252 text whose
+    // bytes are also UTF-8 for "é".
+    write_file(path(), "[Shop]\r\nTitle=B\xFCro\r\nOther=\xC3\xA9\r\n");
+    ASSERT_EQ(ProfileFile(path()).read_string(u"Shop", u"Other", ""), QString::fromUtf8("Ã©"));
+    // "Ö€" in Windows-1252 is D6 80, valid UTF-8 once "ü" has gone.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Shop", u"Title", QString::fromUtf8("Ö€")));
+    EXPECT_EQ(str(read_file(path())),
+              "[Shop]\r\nTitle=\xC3\x96\xE2\x82\xAC\r\nOther=\xC3\x83\xC2\xA9\r\n");
+    const ProfileFile again(path());
+    EXPECT_EQ(again.read_string(u"Shop", u"Title", ""), QString::fromUtf8("Ö€"));
+    EXPECT_EQ(again.read_string(u"Shop", u"Other", ""), QString::fromUtf8("Ã©"));
+
+    // A file left with ASCII only reads the same either way and keeps its bytes.
+    write_file(path(), "[Shop]\r\nTitle=B\xFCro\r\nOther=x\r\n");
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Shop", u"Title", "Buero"));
+    EXPECT_EQ(str(read_file(path())), "[Shop]\r\nTitle=Buero\r\nOther=x\r\n");
+}
+
 TEST_F(ProfileFileTest, Utf8ByteOrderMarkIsKept) {
     write_file(path(), "\xEF\xBB\xBF[S]\r\nA=1\r\n");
     ProfileFile ini(path());
@@ -157,6 +176,29 @@ TEST_F(ProfileFileTest, FirstOfTwoSectionsOfTheSameNameCounts) {
     ProfileFile ini(path());
     EXPECT_EQ(ini.read_string(u"S", u"A", ""), "1");
     EXPECT_EQ(ini.read_string(u"S", u"B", "none"), "none");
+}
+
+TEST_F(ProfileFileTest, LineBreaksInAWriteStayInsideItsLine) {
+    const QByteArray original = "[PORT]\r\nPort=COM1\r\n[Vantor]\r\nFormTitle=alt\r\n";
+    write_file(path(), original);
+    // A title pasted with line breaks must not add a section or a key.
+    const QString title = "Bestellformular\n[PORT]\r\nPort=COM9\r\n";
+    const QByteArray expected =
+        "[PORT]\r\nPort=COM1\r\n[Vantor]\r\nFormTitle=Bestellformular [PORT]  Port=COM9  \r\n";
+    ProfileFile ini(path());
+    ASSERT_TRUE(ini.write_string(u"Vantor", u"FormTitle", title));
+    EXPECT_EQ(str(read_file(path())), str(expected));
+    // Each save writes the key again; the file must not grow by it.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Vantor", u"FormTitle", title));
+    EXPECT_EQ(str(read_file(path())), str(expected));
+    const ProfileFile again(path());
+    EXPECT_EQ(again.read_string(u"PORT", u"Port", ""), "COM1");
+    EXPECT_EQ(again.read_string(u"Vantor", u"FormTitle", ""), "Bestellformular [PORT]  Port=COM9");
+
+    // The same for a new key in a new section whose name has a line break.
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Neu\n[PORT]", u"K\nPort", "v\nPort=COM5"));
+    EXPECT_EQ(str(read_file(path())), str(expected + "[Neu [PORT]]\r\nK Port=v Port=COM5\r\n"));
+    EXPECT_EQ(ProfileFile(path()).read_string(u"PORT", u"Port", ""), "COM1");
 }
 
 TEST_F(ProfileFileTest, UnwritableDirectoryReportsFailureAndLeavesFileAlone) {
