@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QToolButton>
+#include <utility>
 
 #include "app/jpeg_image.h"
 #include "app/main_timers.h"
@@ -129,10 +130,24 @@ void TForm1::BuildComponents() {
     Memo2 = MakeMemo(Panel2, QRect(4, 241, 437, 109));
     Edit1 = new QLineEdit(Panel2);
 
+    // Named as the rest of the program knows them, so a test (or a style
+    // sheet) can find them in the running program.
+    const std::pair<QObject*, const char*> names[] = {
+        {Panel1, "Panel1"},           {ImageOrbelin, "ImageOrbelin"},
+        {ImageMirabo, "ImageMirabo"}, {ImageDoerfal, "ImageDoerfal"},
+        {Panel2, "Panel2"},           {SpeedButton1, "SpeedButton1"},
+        {SpeedButton2, "SpeedButton2"}, {SpeedButton3, "SpeedButton3"},
+        {Memo1, "Memo1"},             {Memo2, "Memo2"},
+        {Edit1, "Edit1"},             {StatusPanel, "StatusPanel"},
+        {RadioButton1, "RadioButton1"}, {menuBar(), "MainMenu1"}};
+    for (const auto& [object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
     Einstellungen1 = menuBar()->addAction(QStringLiteral("Einstellungen"));
     connect(Einstellungen1, &QAction::triggered, this, &TForm1::Einstellungen1Click);
 
     PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     Info1 = PopupMenu1->addAction(QStringLiteral("&Info"));
     PopupMenu1->addSeparator();
     Beenden1 = PopupMenu1->addAction(QStringLiteral("&Beenden"));
@@ -343,9 +358,13 @@ void TForm1::Info1Click() {
 }
 
 void TForm1::Einstellungen1Click() {
+    // The program entry creates the dialogs right after this window; a
+    // window without them is a wiring fault, not a reason to ignore the menu.
+    Q_ASSERT_X(FormSetup1, "Einstellungen1Click", "the settings dialog was never created");
+    if (!FormSetup1)
+        CreateSetupForms(this);
     CloseComport();
-    if (FormSetup1)
-        FormSetup1->exec();
+    FormSetup1->exec();
     Memo1->clear();
     Memo2->clear();
     SetCaptions();

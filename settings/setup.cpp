@@ -34,6 +34,10 @@ void CreateSetupForms(QWidget* parent) {
     FormDirNew = new TFormDirNew(parent);
     FormDirSelect = new TFormDirSelect(FormDirNew, parent);
     FormSetup1 = new TFormSetup1(FormDirSelect, parent);
+    // Owned by `parent`: the pointers must not outlive it.
+    QObject::connect(FormSetup1, &QObject::destroyed, [] { FormSetup1 = nullptr; });
+    QObject::connect(FormDirSelect, &QObject::destroyed, [] { FormDirSelect = nullptr; });
+    QObject::connect(FormDirNew, &QObject::destroyed, [] { FormDirNew = nullptr; });
 }
 
 void DropDownComboBox::showPopup() {
