@@ -1,0 +1,76 @@
+#pragma once
+// One of the real brand executables started on the test desktop, driven the
+// way a person drives it: every click and key goes through the X server
+// (xdotool), and what the windows show is read back through the probe plugin
+// (tests/tools/ui_probe) loaded into the program.
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <optional>
+
+namespace vt::test {
+
+class RealProgram {
+  public:
+    // `executable`: "VantorTrans", "MiraboTrans" or "DoerfalTrans".
+    explicit RealProgram(QString executable = QStringLiteral("VantorTrans"));
+    ~RealProgram();
+    RealProgram(const RealProgram&) = delete;
+    RealProgram& operator=(const RealProgram&) = delete;
+
+    // The start directory, which holds the brand's INI file.
+    QString dir() const { return dir_.path(); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    QString ini_path() const;
+    void write_ini(const QByteArray& text) const;
+    QByteArray ini() const;
+
+    // Starts the program and waits until its main window shows.
+    bool start();
+    bool running();
+    // The exit code once the program ended within `ms`.
+    std::optional<int> wait_exit(int ms);
+
+    // Every top-level window of the program with its visible widgets, as the
+    // probe wrote them; empty when the program did not answer.
+    QJsonArray windows();
+    // Waits until `pick` finds something in a snapshot and returns it.
+    std::optional<QJsonObject> wait_for(const std::function<std::optional<QJsonObject>(const QJsonArray&)>& pick,
+                                        int timeout_ms = 5000);
+    // The visible window titled exactly `title`.
+    std::optional<QJsonObject> window(const QString& title, int timeout_ms = 5000);
+    // The main window (visible or not).
+    std::optional<QJsonObject> main_window(int timeout_ms = 5000);
+    // The visible widget named `name` in the visible window titled `title`.
+    std::optional<QJsonObject> widget(const QString& title, const QString& name,
+                                      int timeout_ms = 5000);
+    // Waits until no visible window is titled `title`.
+    bool gone(const QString& title, int timeout_ms = 5000);
+
+    // A screenshot of the whole desktop into the build folder, for a failure.
+    static void screenshot(const QString& name);
+
+  private:
+    QString executable_;
+    QTemporaryDir dir_, runtime_, probe_;
+    QProcess process_;
+};
+
+// What a window or widget description holds.
+std::optional<QJsonObject> Child(const QJsonObject& window, const QString& name);
+std::optional<QJsonObject> WithText(const QJsonArray& entries, const QString& text);
+QStringList Texts(const QJsonArray& entries);
+
+// Input as a person gives it.
+void Click(const QJsonObject& thing, int button = 1);  // the centre of its "rect"
+void ClickAt(int x, int y, int button = 1);
+void DoubleClick(const QJsonObject& thing);
+void Keys(const QString& keys);  // xdotool key names, such as "ctrl+a" or "Return"
+void Type(const QString& text);
+
+}  // namespace vt::test
