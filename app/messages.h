@@ -94,6 +94,9 @@ inline constexpr const char* BatchLeftOnClipboard =
 inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";
+// Port-open failures the user can do something about (status bar).
+inline constexpr const char* PortNoPermission = "Keine Berechtigung für %s (Gruppe %s).";
+inline constexpr const char* PortBusy = "Schnittstelle %s ist belegt.";
 inline constexpr const char* NotActiveSuffix = " Bestellformular nicht aktiv";
 // Targets of the OPL-98xx scanner's files 1 to 3 (file 0 has the brand's text).
 inline constexpr const char* OplTargetSimple = "-> Shop Simple System";
