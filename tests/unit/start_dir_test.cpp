@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "settings/autostart.h"
@@ -128,6 +130,13 @@ TEST_F(StartDirTest, AutostartEntryIsWrittenRemovedAndAForeignOneKept) {
     const QByteArray written = test::read_file(path);
     EXPECT_TRUE(written.contains("\nExec=\"/opt/Vantor Trans/VantorTrans\" --user-folder\n"))
         << written.constData();
+    const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+    if (!validator.isEmpty()) {
+        QProcess check;
+        check.start(validator, {path});
+        ASSERT_TRUE(check.waitForFinished(10000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().constData();
+    }
     EXPECT_TRUE(AutostartEnabled("VantorTrans"));
     EXPECT_FALSE(AutostartEnabled("MiraboTrans")) << "each brand has its own entry";
     EXPECT_EQ(SetAutostart("VantorTrans", "VantorTrans", false, "/usr/bin/VantorTrans"),
