@@ -19,10 +19,7 @@ QString MarkerKey(const QString& program) {
 }
 
 QString AutostartFolder() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return QDir::cleanPath(base + QStringLiteral("/autostart"));
+    return XdgBaseDir("XDG_CONFIG_HOME", ".config") + QStringLiteral("/autostart");
 }
 
 // The keys of the [Desktop Entry] group, as they stand in the file.

@@ -12,12 +12,16 @@
 
 namespace vt {
 
-QString UserFolder(const QString& program) {
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    // The base directory specification ignores a relative value.
+QString XdgBaseDir(const char* variable, const char* fallback) {
+    const QString base = qEnvironmentVariable(variable);
+    // The specification ignores a relative value.
     if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return QDir::cleanPath(base + QLatin1Char('/') + program);
+        return QDir::cleanPath(QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback));
+    return QDir::cleanPath(base);
+}
+
+QString UserFolder(const QString& program) {
+    return XdgBaseDir("XDG_DATA_HOME", ".local/share") + QLatin1Char('/') + program;
 }
 
 bool DirectoryWritable(const QString& dir) {

@@ -12,6 +12,10 @@ namespace vt {
 
 inline constexpr const char* kUserFolderOption = "--user-folder";
 
+// A base directory of the XDG specification: $<variable> when it is an
+// absolute path, else ~/<fallback> (".local/share", ".config").
+QString XdgBaseDir(const char* variable, const char* fallback);
+
 // $XDG_DATA_HOME/<program>/ (default ~/.local/share/<program>/).
 QString UserFolder(const QString& program);
 
