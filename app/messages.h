@@ -94,6 +94,15 @@ inline constexpr const char* BatchLeftOnClipboard =
 inline constexpr const char* ErrorTitle = "Fehler";
 inline constexpr const char* WarningTitle = "Warnung";
 inline constexpr const char* CannotWrite = "In %s kann nicht geschrieben werden";
+// The per-user folder of a menu start could not be made; the program goes on.
+inline constexpr const char* UserFolderFailed =
+    "Benutzerordner %s konnte nicht erstellt werden. Das Programm arbeitet in %s.";
+// Start at login: an entry of the brand's name that the user wrote by hand.
+inline constexpr const char* AutostartNotOurs =
+    "Der Autostart-Eintrag %s wurde nicht von diesem Programm angelegt und bleibt unverändert.";
+// Port-open failures the user can do something about (status bar).
+inline constexpr const char* PortNoPermission = "Keine Berechtigung für %s (Gruppe %s).";
+inline constexpr const char* PortBusy = "Schnittstelle %s ist belegt.";
 inline constexpr const char* NotActiveSuffix = " Bestellformular nicht aktiv";
 // Targets of the OPL-98xx scanner's files 1 to 3 (file 0 has the brand's text).
 inline constexpr const char* OplTargetSimple = "-> Shop Simple System";
@@ -112,6 +121,7 @@ inline constexpr const char* Minimize = "Anwendung verkleinern";
 inline constexpr const char* TrayIcon = "Icon in Traybar anzeigen";
 inline constexpr const char* TaskBar = "Anzeige in Taskbar aktivieren";
 inline constexpr const char* ConfirmCloseOption = "Beenden bestätigen";
+inline constexpr const char* StartAtLogin = "Beim Anmelden starten";
 inline constexpr const char* TabShop = "Shop";
 inline constexpr const char* TabCsv = "CSV";
 inline constexpr const char* TabUgs = "UGS";

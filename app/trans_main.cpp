@@ -30,6 +30,7 @@
 #include "links/port_control.h"
 #include "settings/settings.h"
 #include "settings/setup.h"
+#include "settings/start_dir.h"
 
 namespace vt {
 namespace {
@@ -176,7 +177,7 @@ void TForm1::FormCreate() {
     }
     AppClosing = false;
     qApp->installEventFilter(this);  // sees every key press first (key preview)
-    StartDir = WithTrailingSeparator(QDir::currentPath());
+    StartDir = StartDirForThisRun();
     SetupBrand();
     LoadSettings();
     PrepareTray();

@@ -64,6 +64,8 @@ Handle Open(const QString& device, int32_t baud, Parity, OpenError* error) {
     return vt::fuzz::kFakeHandle;
 }
 
+QString DeviceGroup(const QString&) { return {}; }
+
 void Close(Handle h) {
     vt::fuzz::CheckHandle(h);
     g_state.open = false;

@@ -260,8 +260,7 @@ void TimerOPNComopenTimer() {
     } else {
         if (Timers.TimerOPNComopen)
             Timers.TimerOPNComopen->setInterval(kRetryIntervalMs);
-        display().status_bar(QStringLiteral(" ") +
-                             FormatS(Text(msg::PortOpenFailed), progpar.port));
+        display().status_bar(PortOpenFailedText(progpar.port));
         PortClosed = true;
         Stop(Timers.TimerOPN);
         Start(Timers.TimerOPNComopen);

@@ -25,6 +25,24 @@ void Stop(QTimer* t) {
 
 }  // namespace
 
+QString PortOpenFailedText(const QString& port) {
+    const ComOpenFailure& f = ComLastOpenFailure();
+    QString text;
+    switch (f.error) {
+        case serial::OpenError::NoPermission:
+            text = FormatS(FormatS(QString::fromUtf8(txt::PortNoPermission), f.device),
+                           serial::DeviceGroup(f.device));
+            break;
+        case serial::OpenError::Busy:
+            text = FormatS(QString::fromUtf8(txt::PortBusy), port);
+            break;
+        default:
+            text = FormatS(Text(msg::PortOpenFailed), port);
+            break;
+    }
+    return QStringLiteral(" ") + text;
+}
+
 void OpenComport() {
     PortClosed = true;
     Start(progpar.device == 0 ? Timers.TimerOPLComopen : Timers.TimerOPNComopen);
@@ -44,7 +62,7 @@ void TimerOPLComopenTimer() {
     ComHandle = ComOpen(progpar.port, progpar.baud);
     if (ComHandle == -1) {
         if (Timers.TimerOPLComopen) Timers.TimerOPLComopen->setInterval(kRetryIntervalMs);
-        display().status_bar(QStringLiteral(" ") + FormatS(Text(msg::PortOpenFailed), progpar.port));
+        display().status_bar(PortOpenFailedText(progpar.port));
         PortClosed = true;
         Stop(Timers.TimerOPL);
         Start(Timers.TimerOPLComopen);

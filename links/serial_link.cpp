@@ -17,6 +17,8 @@ namespace {
 constexpr int32_t kReadAttemptMs = 11;
 constexpr int32_t kSilentStepMs = 100;
 
+ComOpenFailure g_last_failure;
+
 bool IsOpen(intptr_t handle) { return handle != 0 && handle != -1; }
 
 void Pump() { QCoreApplication::processEvents(); }
@@ -42,13 +44,17 @@ int32_t ComBaudRate(int32_t baud) {
 
 intptr_t ComOpen(const QString& port, int32_t baud, serial::Parity parity) {
     serial::OpenError error = serial::OpenError::None;
-    const serial::Handle h = serial::Open(ComDevicePath(port), ComBaudRate(baud), parity, &error);
+    const QString device = ComDevicePath(port);
+    const serial::Handle h = serial::Open(device, ComBaudRate(baud), parity, &error);
+    g_last_failure = {h == serial::kNoPort ? error : serial::OpenError::None, device};
     if (h == serial::kNoPort) {
         if (error == serial::OpenError::CannotConfigure) dialogs().beep();
         return -1;
     }
     return h;
 }
+
+const ComOpenFailure& ComLastOpenFailure() { return g_last_failure; }
 
 bool ComClose(intptr_t& handle) {
     if (!IsOpen(handle)) return false;

@@ -26,6 +26,14 @@ int32_t ComBaudRate(int32_t baud);
 intptr_t ComOpen(const QString& port, int32_t baud,
                  serial::Parity parity = serial::Parity::None);
 
+// Why the last ComOpen failed (None after a successful one), and the device
+// it tried; the open timers turn it into their status text.
+struct ComOpenFailure {
+    serial::OpenError error = serial::OpenError::None;
+    QString device;
+};
+const ComOpenFailure& ComLastOpenFailure();
+
 // False (and the variable unchanged) for 0 and -1; else closes and sets 0.
 bool ComClose(intptr_t& handle);
 

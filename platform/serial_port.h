@@ -17,7 +17,13 @@ enum class Parity { None, Odd };
 using Handle = intptr_t;
 inline constexpr Handle kNoPort = -1;
 
-enum class OpenError { None, CannotOpen, CannotConfigure };
+// NoPermission and Busy are the two failures a user can do something about:
+// join the device's group, or end the program that holds the port.
+enum class OpenError { None, CannotOpen, CannotConfigure, NoPermission, Busy };
+
+// The name of the group that owns `device` (its number when the group has no
+// name); empty when the device cannot be looked at.
+QString DeviceGroup(const QString& device);
 
 // The device behind a port name such as "COM5": a `[Ports]` entry of the INI
 // file at `ini_path` first (COM5=/dev/pts/7), then COM1-32 /dev/ttyS0-31,

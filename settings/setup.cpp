@@ -16,6 +16,7 @@
 
 #include "app/messages.h"
 #include "app/ui_seam.h"
+#include "settings/autostart.h"
 #include "settings/dir_new.h"
 #include "settings/dir_select.h"
 #include "settings/get_ports.h"
@@ -123,9 +124,10 @@ TFormSetup1::TFormSetup1(TFormDirSelect* dir_select, QWidget* parent)
     CheckBox101 = Named(new QCheckBox(U8(txt::TrayIcon), GroupBox2), "CheckBox101");
     CheckBox102 = Named(new QCheckBox(U8(txt::TaskBar), GroupBox2), "CheckBox102");
     CheckBox103 = Named(new QCheckBox(U8(txt::ConfirmCloseOption), GroupBox2), "CheckBox103");
+    CheckBox104 = Named(new QCheckBox(U8(txt::StartAtLogin), GroupBox2), "CheckBox104");
     {
         auto* v = new QVBoxLayout(GroupBox2);
-        for (QCheckBox* c : {CheckBox100, CheckBox101, CheckBox102, CheckBox103})
+        for (QCheckBox* c : {CheckBox100, CheckBox101, CheckBox102, CheckBox103, CheckBox104})
             v->addWidget(c);
         auto* tab = new QVBoxLayout(TabSheetEinstellungen);
         tab->addWidget(GroupBox100);
@@ -276,6 +278,7 @@ void TFormSetup1::FormActivate() {
     CheckBox101->setChecked(progpar.trayicon);
     CheckBox102->setChecked(progpar.taskbar);
     CheckBox103->setChecked(progpar.confirmclose);
+    CheckBox104->setChecked(AutostartEnabledForThisProgram());
 
     const std::array<QComboBox*, 2> browsers{ComboBoxBrowser1, ComboBoxBrowser2};
     const std::array<QLineEdit*, 2> titles{Edit201, Edit211};
@@ -444,6 +447,10 @@ void TFormSetup1::FormClose() {
     progpar.trayicon = CheckBox101->isChecked();
     progpar.taskbar = CheckBox102->isChecked();
     progpar.confirmclose = CheckBox103->isChecked();
+    // Only a change touches the entry, so one the user wrote is left alone
+    // until the box is switched.
+    if (CheckBox104->isChecked() != AutostartEnabledForThisProgram())
+        ApplyAutostart(CheckBox104->isChecked());
 
     const std::array<QComboBox*, 2> browsers{ComboBoxBrowser1, ComboBoxBrowser2};
     const std::array<QLineEdit*, 2> titles{Edit201, Edit211};

@@ -58,6 +58,8 @@ class TFormSetup1 : public QDialog {
     QCheckBox* CheckBox101;
     QCheckBox* CheckBox102;
     QCheckBox* CheckBox103;
+    // Start at login: shows and sets whether the autostart entry is there.
+    QCheckBox* CheckBox104;
 
     QGroupBox* GroupBox200;
     QComboBox* ComboBoxBrowser1;

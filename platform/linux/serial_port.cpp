@@ -1,7 +1,9 @@
 #include "platform/serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -117,7 +119,12 @@ Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error
     if (device.isEmpty()) return fail(OpenError::CannotOpen);
     const QByteArray path = QFile::encodeName(device);
     int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail(OpenError::CannotOpen);
+    if (fd < 0) {
+        // EBUSY: another program holds the port with TIOCEXCL.
+        if (errno == EACCES || errno == EPERM) return fail(OpenError::NoPermission);
+        if (errno == EBUSY) return fail(OpenError::Busy);
+        return fail(OpenError::CannotOpen);
+    }
     // 0 means "closed" to the callers; a program started with stdin closed
     // could be handed descriptor 0.
     if (fd == 0) {
@@ -129,8 +136,9 @@ Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error
     // TIOCEXCL keeps out other openers except root; the lock also keeps out
     // root-run programs that honour it, and dies with the process.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
         ::close(fd);
-        return fail(OpenError::CannotOpen);
+        return fail(held ? OpenError::Busy : OpenError::CannotOpen);
     }
     if (!::isatty(fd)) {
         ::close(fd);
@@ -142,6 +150,17 @@ Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error
         return fail(OpenError::CannotConfigure);
     }
     return fd;
+}
+
+QString DeviceGroup(const QString& device) {
+    struct stat st {};
+    if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0) return {};
+    std::array<char, 4096> buf{};
+    group g{};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) == 0 && found)
+        return QString::fromLocal8Bit(found->gr_name);
+    return QString::number(st.st_gid);
 }
 
 void Close(Handle h) {

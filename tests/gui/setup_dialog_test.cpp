@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -478,6 +479,57 @@ TEST_F(SetupDialogTest, TypedPortTextKeepsAValidPort) {
         form_->close();
         EXPECT_EQ(progpar.port, c.stored) << c.typed;
     }
+}
+
+// "Beim Anmelden starten" is the autostart entry: the box shows whether it is
+// there, switching it writes or removes it, and an entry the user wrote stays.
+TEST_F(SetupDialogTest, StartAtLoginWritesAndRemovesTheAutostartEntry) {
+    QTemporaryDir config;
+    const bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const QString entry = config.filePath("autostart/de.vantortrans.VantorTrans.desktop");
+
+    Open();
+    EXPECT_FALSE(form_->CheckBox104->isChecked());
+    EXPECT_EQ(form_->CheckBox104->text(), u"Beim Anmelden starten");
+    form_->CheckBox104->setChecked(true);
+    form_->ButtonBeenden->click();
+    ASSERT_TRUE(QFile::exists(entry)) << "the missing autostart folder is made";
+    EXPECT_TRUE(test::read_file(entry).contains(
+        "\nExec=" + QFile::encodeName(QApplication::applicationFilePath()) + " --user-folder\n"));
+
+    Open();
+    EXPECT_TRUE(form_->CheckBox104->isChecked());
+    form_->CheckBox104->setChecked(false);
+    form_->close();
+    EXPECT_FALSE(QFile::exists(entry));
+    Open();
+    EXPECT_FALSE(form_->CheckBox104->isChecked());
+    form_->close();
+    EXPECT_TRUE(boxes_.boxes.empty());
+
+    // Written by hand: shown as there, and left as it is when switched off.
+    const QByteArray by_hand = "[Desktop Entry]\nType=Application\nExec=VantorTrans -x\n";
+    test::write_file(entry, by_hand);
+    Open();
+    EXPECT_TRUE(form_->CheckBox104->isChecked());
+    form_->CheckBox104->setChecked(false);
+    form_->close();
+    EXPECT_EQ(test::read_file(entry), by_hand);
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, "Der Autostart-Eintrag " + entry +
+                                        " wurde nicht von diesem Programm angelegt und bleibt "
+                                        "unverändert.");
+    // Closing again without a change says nothing more.
+    Open();
+    form_->close();
+    EXPECT_EQ(boxes_.boxes.size(), 1u);
+
+    if (had)
+        qputenv("XDG_CONFIG_HOME", saved);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // Starts the real executables and checks that each loads and saves its own
-// INI file in its start directory.
+// INI file in its start directory, or in its per-user folder when started
+// as the menu does.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -19,14 +22,18 @@ struct Brand {
     const char* section;
 };
 
-QProcess* start(const QString& exe, const QString& dir, const QString& runtime) {
+QProcess* start(const QString& exe, const QString& dir, const QString& runtime,
+                const QStringList& args = {}, const QString& data_home = {}) {
     auto* p = new QProcess;
     p->setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", runtime);
+    if (!data_home.isEmpty())
+        env.insert("XDG_DATA_HOME", data_home);
     p->setProcessEnvironment(env);
     p->setProgram(exe);
+    p->setArguments(args);
     p->start();
     return p;
 }
@@ -56,6 +63,25 @@ TEST(ProgramSmoke, EachBrandLoadsAndSavesItsOwnIniFile) {
         const std::string text = vt::test::str(vt::test::read_file(ini));
         EXPECT_EQ(text.rfind("; kept\r\n", 0), 0u);
     }
+}
+
+// The menu entry's command: the start directory (here a writable one, as the
+// home folder is) is left alone; the per-user folder gets Temp/ and the INI.
+TEST(ProgramSmoke, TheMenuCommandWorksInThePerUserFolder) {
+    QTemporaryDir home, start_dir, runtime;
+    const QString folder = home.filePath("data/DoerfalTrans");
+    std::unique_ptr<QProcess> p(start(VT_BIN_DIR "/DoerfalTrans", start_dir.path(), runtime.path(),
+                                      {"--user-folder"}, home.filePath("data")));
+    ASSERT_TRUE(p->waitForStarted(5000));
+    for (int i = 0; i < 100 && !QFileInfo::exists(folder + "/Temp"); ++i)
+        QThread::msleep(100);
+    EXPECT_TRUE(QFileInfo(folder + "/Temp").isDir());
+    ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitCode(), 0);
+    EXPECT_EQ(vt::ProfileFile(folder + "/DoerfalTrans.ini").read_string(u"PORT", u"Port", ""),
+              "COM1");
+    EXPECT_TRUE(QDir(start_dir.path()).isEmpty()) << "nothing lands in the start directory";
 }
 
 }  // namespace

@@ -3,10 +3,15 @@
 #include "links/port_control.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 #include <memory>
 
@@ -120,6 +125,77 @@ TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
     // fire a few per cent early; a 1 s retry would succeed after 2 s).
     EXPECT_GE(clock.elapsed(), 3200);
     EXPECT_EQ(display.bar, u" Schnittstelle geöffnet");
+}
+
+// Another program that has the port: the status bar says the port is taken,
+// the retry goes on, and the port opens once the other program lets it go.
+TEST_F(PortControlTest, APortHeldByAnotherProgramIsReportedAsTakenAndRetried) {
+    test::PtyPair pty;
+    ports.map(QStringLiteral("COM5"), pty.slave_path());
+    QProcess holder;
+    holder.start(QStringLiteral(VT_BIN_DIR "/port_probe"),
+                 {QStringLiteral("hold"), QStringLiteral("COM5"), pty.slave_path()});
+    ASSERT_TRUE(holder.waitForReadyRead(5000));
+    ASSERT_EQ(holder.readLine().trimmed(), "held");
+
+    opl.start();
+    OpenComport();
+    TimerOPLComopenTimer();
+    EXPECT_EQ(ComHandle, -1);
+    EXPECT_EQ(display.bar, u" Schnittstelle COM5 ist belegt.");
+    EXPECT_TRUE(PortClosed);
+    EXPECT_FALSE(opl.isActive());
+    EXPECT_TRUE(opl_open.isActive());
+    EXPECT_EQ(opl_open.interval(), 2500);
+
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished(5000));
+    TimerOPLComopenTimer();
+    EXPECT_GT(ComHandle, 0);
+    EXPECT_EQ(display.bar, u" Schnittstelle geöffnet");
+
+    // A port that is simply missing keeps the catalogue's text.
+    CloseComport();
+    ports.map(QStringLiteral("COM5"), ports.folder() + "/no-cradle");
+    TimerOPLComopenTimer();
+    EXPECT_EQ(display.bar, u" Schnittstelle COM5 konnte nicht geöffnet werden.");
+}
+
+// What a user outside the device's group sees, tried as `nobody` against a
+// pseudo-terminal that only root may open; joining the group is the cure.
+TEST(PortPermission, ADeviceTheUserMayNotOpenNamesItsDeviceAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a device to another user";
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) GTEST_SKIP() << "setpriv is missing";
+    test::PtyPair pty;
+    const QByteArray node = QFile::encodeName(pty.slave_path());
+    const group* dialout = ::getgrnam("dialout");
+    const gid_t gid = dialout ? dialout->gr_gid : 0;
+    const QString group_name = dialout ? QStringLiteral("dialout") : QStringLiteral("root");
+    ASSERT_EQ(::chown(node.constData(), 0, gid), 0);
+    ASSERT_EQ(::chmod(node.constData(), 0600), 0);
+
+    auto probe_as_nobody = [&](const QStringList& groups) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+        p.setProcessEnvironment(env);
+        QStringList args{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534")};
+        args += groups;
+        args += {QStringLiteral(VT_BIN_DIR "/port_probe"), QStringLiteral("open"),
+                 QStringLiteral("COM5"), pty.slave_path()};
+        p.start(setpriv, args);
+        p.waitForFinished(10000);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
+        return QString::fromUtf8(p.readAllStandardOutput()).chopped(1);
+    };
+
+    EXPECT_EQ(probe_as_nobody({QStringLiteral("--clear-groups")}),
+              " Keine Berechtigung für " + pty.slave_path() + " (Gruppe " + group_name + ").");
+
+    ASSERT_EQ(::chmod(node.constData(), 0660), 0);
+    EXPECT_EQ(probe_as_nobody({QStringLiteral("--groups=%1").arg(gid)}), u" Schnittstelle geöffnet")
+        << "a member of the device's group opens it";
 }
 
 }  // namespace

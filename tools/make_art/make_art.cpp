@@ -1,6 +1,8 @@
 // Draws the program's pictures: the three 439 x 100 brand banners (JPEG,
-// written with libjpeg) and the five 16 x 16 scanner icons (PNG). Run once
-// by hand when the art changes; its output is committed in resources/.
+// written with libjpeg), the five 16 x 16 scanner icons (PNG) and each
+// brand's application icon in the menu's sizes (PNG). Run once by hand from
+// the source folder when the art changes; its output is committed in
+// resources/ and packaging/icons/.
 
 #include <QDir>
 #include <QFont>
@@ -9,6 +11,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -74,6 +77,52 @@ QImage Banner(const QString& name, QColor from, QColor to) {
     return img;
 }
 
+struct BrandArt {
+    const char* program;
+    const char* name;  // UTF-8, as the banner shows it
+    QColor from;
+    QColor to;
+};
+
+const BrandArt kBrandArt[3] = {
+    {"VantorTrans", "VantorTrans", QColor(10, 60, 120), QColor(30, 140, 200)},
+    {"MiraboTrans", "MiraboTrans", QColor(120, 20, 40), QColor(220, 90, 60)},
+    {"DoerfalTrans", "DörfalTrans", QColor(20, 90, 40), QColor(120, 180, 60)},
+};
+
+// The banner's gradient and barcode on a rounded square, drawn for each size
+// rather than scaled, so the small sizes keep whole bars.
+QImage AppIcon(const BrandArt& art, int size) {
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal margin = size >= 32 ? size / 16.0 : 0.5;
+    const QRectF box(margin, margin, size - 2 * margin, size - 2 * margin);
+    QLinearGradient g(box.topLeft(), box.bottomRight());
+    g.setColorAt(0, art.from);
+    g.setColorAt(1, art.to);
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRoundedRect(box, box.width() * 0.18, box.height() * 0.18);
+    // Bars in whole pixels: widths 2,1,1,2,1 (x unit) with gaps of one unit.
+    const int widths[] = {2, 1, 1, 2, 1, 1, 2};
+    const int bars = size >= 32 ? 7 : 5;
+    int units = 0;
+    for (int i = 0; i < bars; ++i)
+        units += widths[i] + (i + 1 < bars ? 1 : 0);
+    const int unit = std::max(1, int(box.width() * 0.62) / units);
+    int x = int(box.center().x()) - units * unit / 2;
+    const int top = int(box.top() + box.height() * 0.22);
+    const int height = int(box.height() * 0.56);
+    p.setBrush(QColor(255, 255, 255, 235));
+    for (int i = 0; i < bars; ++i) {
+        p.drawRect(QRect(x, top, widths[i] * unit, height));
+        x += (widths[i] + 1) * unit;
+    }
+    return img;
+}
+
 QImage ScannerIcon(QColor display) {
     QImage img(16, 16, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
@@ -101,15 +150,23 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("resources");
+    const QString icons =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("packaging/icons");
     QDir().mkpath(out);
-    bool ok =
-        WriteJpeg(Banner(QStringLiteral("VantorTrans"), QColor(10, 60, 120), QColor(30, 140, 200)),
-                  out + "/logo_vantor.jpg") &&
-        WriteJpeg(Banner(QStringLiteral("MiraboTrans"), QColor(120, 20, 40), QColor(220, 90, 60)),
-                  out + "/logo_mirabo.jpg") &&
-        WriteJpeg(
-            Banner(QString::fromUtf8("DörfalTrans"), QColor(20, 90, 40), QColor(120, 180, 60)),
-            out + "/logo_doerfal.jpg");
+    const char* logos[3] = {"/logo_vantor.jpg", "/logo_mirabo.jpg", "/logo_doerfal.jpg"};
+    bool ok = true;
+    for (int b = 0; b < 3; ++b) {
+        const BrandArt& art = kBrandArt[b];
+        ok = WriteJpeg(Banner(QString::fromUtf8(art.name), art.from, art.to), out + logos[b]) && ok;
+        // The hicolor theme's sizes.
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString dir = icons + QStringLiteral("/%1x%1").arg(size);
+            QDir().mkpath(dir);
+            ok = AppIcon(art, size).save(dir + QLatin1Char('/') + QLatin1String(art.program) +
+                                         QStringLiteral(".png")) &&
+                 ok;
+        }
+    }
     const QColor displays[5] = {QColor(0, 220, 230), QColor(0, 200, 0), QColor(240, 200, 0),
                                 QColor(160, 160, 160), QColor(230, 20, 20)};
     for (int i = 0; i < 5; ++i) {
