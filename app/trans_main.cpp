@@ -28,6 +28,7 @@
 #include "links/opl_protocol.h"
 #include "links/opn_link.h"
 #include "links/port_control.h"
+#include "platform/window_system.h"
 #include "settings/settings.h"
 #include "settings/setup.h"
 #include "settings/start_dir.h"
@@ -232,6 +233,10 @@ void TForm1::UpdateTray(bool ready, const QString& text) {
 }
 
 void TForm1::RestoreFromTray() {
+    // Hidden while minimised, the window still carries the iconic start hint
+    // of its minimising; mapped with it, it would stay in the tray.
+    if (!isVisible())
+        window_system().map_normally_next(winId());
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     showNormal();

@@ -34,6 +34,10 @@ class WindowSystem {
     // Asks for `handle` to become the active window (de-iconifying it) and
     // waits up to `timeout_ms` until it is; true when it is active.
     virtual bool activate(uint64_t handle, int timeout_ms) = 0;
+    // For one of our own windows, hidden while it was minimised: its next
+    // map shows it normally. A window manager keeps a window iconic when it
+    // is mapped with an iconic start hint, and a hide does not clear it.
+    virtual void map_normally_next(uint64_t handle) { (void)handle; }
 };
 
 // The desktop this process runs on (X11 on Linux).

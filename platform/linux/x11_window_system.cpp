@@ -193,6 +193,22 @@ class X11WindowSystem final : public WindowSystem {
         return false;
     }
 
+    void map_normally_next(uint64_t handle) override {
+        Display* d = x11::display();
+        if (!d || handle == 0)
+            return;
+        x11::ErrorTrap trap(d);
+        XWMHints* hints = XGetWMHints(d, handle);
+        XWMHints normal{};
+        XWMHints* h = hints ? hints : &normal;
+        h->flags |= StateHint;
+        h->initial_state = NormalState;
+        XSetWMHints(d, handle, h);
+        if (hints)
+            XFree(hints);
+        (void)trap.failed();  // syncs: the hint is in place before the map
+    }
+
     bool window_exists(uint64_t handle) override {
         Display* d = x11::display();
         if (!d || handle == 0)
