@@ -75,6 +75,8 @@ inline constexpr MessageDef BrowserChrome        {9999, "Chrome"};
 inline constexpr MessageDef WordExplorer         {9999, "Explorer"};
 inline constexpr MessageDef WordFirefox          {9999, "Firefox"};
 inline constexpr MessageDef WordChrome           {9999, "Chrome"};
+inline constexpr MessageDef WordEdge             {9999, "Edge"};
+inline constexpr MessageDef WordChromium         {9999, "Chromium"};
 inline constexpr MessageDef MdeWaiting           {9999, "MDE     : warte auf MDE"};
 inline constexpr MessageDef TransferFailed       {9999, "Übertragungsfehler"};
 // clang-format on
