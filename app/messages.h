@@ -151,6 +151,8 @@ inline constexpr const char* NotSentFormNotActive = "Bestellformular nicht im Vo
 inline constexpr const char* NotSentAccessKey = "Zugriffstaste %s hat keine Taste, nicht gesendet : ";
 inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgeholt : ";
 inline constexpr const char* BatchLinesText = "%s Zeilen";
+// A file delivered again into the form that holds its start already.
+inline constexpr const char* LinesAlreadyDelivered = "%s Zeilen bereits übertragen, übersprungen";
 }  // namespace txt
 
 // Protocol trace lines in the log list (setting `debug`).

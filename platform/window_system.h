@@ -34,6 +34,19 @@ class WindowSystem {
     // Asks for `handle` to become the active window (de-iconifying it) and
     // waits up to `timeout_ms` until it is; true when it is active.
     virtual bool activate(uint64_t handle, int timeout_ms) = 0;
+    // While held, the display carries out no other client's requests: a
+    // focus seen then stays where it is until the keys sent meanwhile have
+    // reached it. Held only for a look and a few keys.
+    virtual void hold(bool on) = 0;
+};
+
+// Holds the display for its lifetime.
+class DisplayHold {
+  public:
+    DisplayHold();
+    ~DisplayHold();
+    DisplayHold(const DisplayHold&) = delete;
+    DisplayHold& operator=(const DisplayHold&) = delete;
 };
 
 // The desktop this process runs on (X11 on Linux).
