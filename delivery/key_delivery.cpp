@@ -142,14 +142,17 @@ bool PasteIntoShop(const QString& what, int hold_v_ms) {
 
 // False when the last paste did not fetch its text: that line is missing
 // in the form, and the next must not follow it as if it were there.
-bool SetClipboardText(const QString& text) {
+bool LastPasteFetched() {
     const bool pending = g_pending.open;
-    const bool fetched = AwaitPendingPaste() || !pending;
+    return AwaitPendingPaste() || !pending;
+}
+
+void SetClipboardText(const QString& text) {
+    AwaitPendingPaste();
     QLineEdit& edit = ClipboardEdit();
     edit.setText(text);
     edit.selectAll();
     edit.copy();
-    return fetched;
 }
 
 }  // namespace
@@ -186,8 +189,15 @@ bool SendLine(int shop, const QString& line) {
     // A line whose window lost the front starts over once it is back, so
     // its access key puts the cursor where it belongs again.
     for (;;) {
+        QElapsedTimer front;
+        front.start();
         BringShopToFront();
-        Wait(20);
+        // The last paste's fetch runs out within the 20 ms: no key may reach
+        // the browser before it has taken its text (a key in the middle of
+        // a paste can cost the paste).
+        if (!LastPasteFetched())
+            return false;
+        Wait(static_cast<int>(std::max<qint64>(0, 20 - front.elapsed())));
         const bool keyed = SendToShop([&] {
             if (key == 0)
                 return;
@@ -208,11 +218,7 @@ bool SendLine(int shop, const QString& line) {
         const bool caps = keyboard().caps_lock_on();
         if (caps)
             Tap(vk::Capital);
-        if (!SetClipboardText(text)) {
-            if (caps)
-                Tap(vk::Capital);
-            return false;
-        }
+        SetClipboardText(text);
         Wait(50);
         const bool pasted = PasteIntoShop(received, 0);
         if (pasted)

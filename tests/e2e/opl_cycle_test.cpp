@@ -279,6 +279,14 @@ class OplFocusTaken : public OplCycle {
             PumpEvents(10);
         return shop_.field_text().count('\n') >= count;
     }
+    // The keys the mail window got, but for the Return with which the test
+    // answers the program's box: its release may land wherever the focus
+    // goes once the box is gone.
+    QStringList MailKeys() const {
+        QStringList keys = mail_.keys();
+        keys.removeAll("up Return");
+        return keys;
+    }
     QList<QByteArray> file_;
     QString expected_;
     RecordingWindow mail_{"Posteingang - Mail", "Mail"};
@@ -298,7 +306,7 @@ TEST_F(OplFocusTaken, BrieflyThreeTimesCostsAPauseNotTheFile) {
     ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000)) << "the file arrived whole";
     ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
     EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
-    EXPECT_TRUE(mail_.keys().isEmpty()) << mail_.keys().join(", ").toStdString();
+    EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
 }
 
 TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
@@ -320,7 +328,7 @@ TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
     ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000));
     ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
     EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
-    EXPECT_TRUE(mail_.keys().isEmpty()) << mail_.keys().join(", ").toStdString();
+    EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
 }
 
 TEST_F(OplCycle, ScannerHangingUpInTheMiddleOfAFileLeavesItUnexported) {
