@@ -165,6 +165,8 @@ TEST_F(DeliveryX11, LineDeliverySendsTheExactKeysAndPastesTheLine) {
     progpar.formtitle[0] = "Simple System";
     ASSERT_TRUE(FindShopWindow(0));
     FirstLine = true;
+    // The last paste's fetch is the line's to wait for, not the first line's.
+    EXPECT_TRUE(AwaitLastPaste());
     QElapsedTimer timer;
     timer.start();
     EXPECT_TRUE(SendLine(0, "0000777\t2"));
