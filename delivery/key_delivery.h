@@ -5,10 +5,10 @@
 // at once, 2 collects them and leaves them on the clipboard, any other value
 // pastes each line as it comes.
 //
-// Keys only ever go to the shop's window: when it is not the active window
-// (activation refused, window closed), nothing is sent, one log line says
-// why, and the call returns false; the caller then ends its transfer as
-// failed.
+// Keys only ever go to the shop's window: when it is not the active window,
+// it is brought back for up to 2 s; when that fails too (activation refused,
+// window closed), nothing is sent, one log line says why, and the call
+// returns false; the caller then ends its transfer as failed.
 
 #include <QString>
 #include <QStringList>
