@@ -75,6 +75,8 @@ inline constexpr MessageDef BrowserChrome        {9999, "Chrome"};
 inline constexpr MessageDef WordExplorer         {9999, "Explorer"};
 inline constexpr MessageDef WordFirefox          {9999, "Firefox"};
 inline constexpr MessageDef WordChrome           {9999, "Chrome"};
+inline constexpr MessageDef WordEdge             {9999, "Edge"};
+inline constexpr MessageDef WordChromium         {9999, "Chromium"};
 inline constexpr MessageDef MdeWaiting           {9999, "MDE     : warte auf MDE"};
 inline constexpr MessageDef TransferFailed       {9999, "Übertragungsfehler"};
 // clang-format on
@@ -159,6 +161,8 @@ inline constexpr const char* NotSentFormNotActive = "Bestellformular nicht im Vo
 inline constexpr const char* NotSentAccessKey = "Zugriffstaste %s hat keine Taste, nicht gesendet : ";
 inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgeholt : ";
 inline constexpr const char* BatchLinesText = "%s Zeilen";
+// A file delivered again into the form that holds its start already.
+inline constexpr const char* LinesAlreadyDelivered = "%s Zeilen bereits übertragen, übersprungen";
 }  // namespace txt
 
 // Protocol trace lines in the log list (setting `debug`).

@@ -1,5 +1,7 @@
 #include "delivery/delivery_rules.h"
 
+#include <algorithm>
+
 #include "app/messages.h"
 
 namespace vt {
@@ -19,6 +21,19 @@ QString ShopBrowserWord(int kind, const QString& browsertitle) {
     }
 }
 
+QStringList ShopBrowserWords(int kind, const QString& browsertitle) {
+    // Microsoft's browser today is Edge, and Debian's Chrome is Chromium,
+    // whose titles do not say "Chrome": a kind must find the browser it names.
+    switch (kind) {
+        case 1:
+            return {Text(msg::WordExplorer), Text(msg::WordEdge)};
+        case 3:
+            return {Text(msg::WordChrome), Text(msg::WordChromium)};
+        default:
+            return {ShopBrowserWord(kind, browsertitle)};
+    }
+}
+
 namespace {
 bool ContainsText(const QString& title, const QString& part) {
     return !part.isEmpty() && title.contains(part, Qt::CaseSensitive);
@@ -27,8 +42,11 @@ bool ContainsText(const QString& title, const QString& part) {
 
 bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitle,
                       const QString& formtitle) {
-    return ContainsText(title, ShopBrowserWord(kind, browsertitle)) &&
-           ContainsText(title, formtitle);
+    if (!ContainsText(title, formtitle))
+        return false;
+    const QStringList words = ShopBrowserWords(kind, browsertitle);
+    return std::any_of(words.begin(), words.end(),
+                       [&](const QString& word) { return ContainsText(title, word); });
 }
 
 QString RemovePraefix(const QString& line, const QString& praefix) {

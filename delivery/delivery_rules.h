@@ -4,16 +4,22 @@
 // which key an access key setting stands for.
 
 #include <QString>
+#include <QStringList>
 
 namespace vt {
 
-// The text a browser window's title must contain for browser kind `kind`:
-// the configured title text for 0, the browser's word for 1 to 3, and an
-// empty text (never contained) for any other kind.
+// The word that names browser kind `kind` (the one the settings dialog shows
+// and the INI keeps): the configured title text for 0, the browser's word
+// for 1 to 3, and an empty text (never contained) for any other kind.
 QString ShopBrowserWord(int kind, const QString& browsertitle);
 
-// Whether `title` names the order form: it contains the browser's word and
-// `formtitle`, both case-sensitive; an empty text is never contained.
+// Every text of which a browser window's title must contain one: the word
+// above, and for kinds 1 and 3 also the current browser of that maker
+// ("Edge", "Chromium").
+QStringList ShopBrowserWords(int kind, const QString& browsertitle);
+
+// Whether `title` names the order form: it contains one of the browser's
+// words and `formtitle`, case-sensitive; an empty text is never contained.
 bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitle,
                       const QString& formtitle);
 

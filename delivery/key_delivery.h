@@ -5,10 +5,10 @@
 // at once, 2 collects them and leaves them on the clipboard, any other value
 // pastes each line as it comes.
 //
-// Keys only ever go to the shop's window: when it is not the active window
-// (activation refused, window closed), nothing is sent, one log line says
-// why, and the call returns false; the caller then ends its transfer as
-// failed.
+// Keys only ever go to the shop's window: when it is not the active window,
+// it is brought back for up to 2 s; when that fails too (activation refused,
+// window closed), nothing is sent, one log line says why, and the call
+// returns false; the caller then ends its transfer as failed.
 
 #include <QString>
 #include <QStringList>
@@ -33,8 +33,14 @@ void SetClipboardEdit(QLineEdit* edit);
 bool DeliverLine(int shop, const QString& line);
 
 // Pastes one line at once: access key, Caps Lock off, clipboard, Ctrl+V,
-// log line, Caps Lock back on.
+// log line, Caps Lock back on. The text is set only once the line before
+// has fetched its own; false, with nothing typed, when it did not.
 bool SendLine(int shop, const QString& line);
+
+// After the last line a transfer types: holds on until the browser has
+// fetched its text (a line's fetch is otherwise awaited by the next line).
+// False when the last paste did not fetch it: that line is not in the form.
+bool AwaitLastPaste();
 
 // After the last line of a transfer in modes 1 and 2: puts all collected
 // lines on the clipboard, and in mode 1 pastes them with one Ctrl+V.

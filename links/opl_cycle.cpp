@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "app/ui_seam.h"
 #include "delivery/convert.h"
+#include "delivery/delivered_lines.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
 #include "links/opl_protocol.h"
@@ -93,6 +94,9 @@ int32_t ReceiveShopFile(int shop) {
     }
     if (BatchMode())
         BatchLines.clear();
+    DeliveredLines& memory = ShopFileMemory();
+    memory.begin(shop, browserrecord.handle);
+    const auto deliver = [shop](const QString& line) { return DeliverLine(shop, line); };
     bool complete = false;
     bool delivered = true;
     QByteArray payload;
@@ -114,12 +118,18 @@ int32_t ReceiveShopFile(int shop) {
         }
         work.write(payload + "\r\n");
         // A line the shop did not get ends the file: the scanner keeps it.
-        if (!DeliverLine(shop, ShopLineText(shop, fields))) {
+        if (!memory.pass(ShopLineText(shop, fields), browserrecord.handle, deliver)) {
             delivered = false;
             break;
         }
     }
+    if (complete && present && delivered && !memory.end_of_file(deliver))
+        delivered = false;
+    // The last line counts once the browser has fetched it.
+    const bool last_arrived = BatchMode() || AwaitLastPaste();
+    delivered = delivered && last_arrived;
     work.close();
+    memory.finish(complete && present && delivered, last_arrived);
     if (!complete || !present || !delivered)
         return 0;
     if (BatchMode() && !PasteBatch()) {

@@ -14,6 +14,7 @@ class DesktopShop final : public ShopAccess {
     bool bring_to_front() override { return BringShopToFront(); }
     bool deliver_line(int shop, const QString& line) override { return DeliverLine(shop, line); }
     bool paste_batch() override { return PasteBatch(); }
+    bool await_last_paste() override { return AwaitLastPaste(); }
     void begin_batch() override { BatchLines.clear(); }
     void confirm_first_line() override { FirstLine = true; }
 };

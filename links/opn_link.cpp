@@ -10,6 +10,7 @@
 #include "app/ui_seam.h"
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
+#include "delivery/delivered_lines.h"
 #include "links/port_control.h"
 #include "links/serial_link.h"
 #include "settings/settings.h"
@@ -211,12 +212,23 @@ int32_t OpnReadToShop(ShopAccess& shop) {
     std::vector<Packet> packets;
     bool ok = FetchPackets(n, packets);
     if (ok && IsShop(target)) {
+        // The scanner keeps every barcode of a failed transfer; those that
+        // reached this same form then are not typed into it again.
+        DeliveredLines& memory = ShopFileMemory();
+        memory.begin(target, browserrecord.handle);
+        const auto deliver = [&](const QString& line) { return shop.deliver_line(target, line); };
         for (const Packet& p : packets) {
-            if (!shop.deliver_line(target, ShopLine(target, p))) {
+            if (!memory.pass(ShopLine(target, p), browserrecord.handle, deliver)) {
                 ok = false;
                 break;
             }
         }
+        if (ok)
+            ok = memory.end_of_file(deliver);
+        // The last barcode counts once the browser has fetched it.
+        const bool last_arrived = BatchMode() || shop.await_last_paste();
+        ok = ok && last_arrived;
+        memory.finish(ok, last_arrived);
     }
     display().status_bar(bar);
     if (ok && BatchMode())

@@ -24,6 +24,9 @@ class ShopAccess {
     // False when the line could not be handed to the shop's window.
     virtual bool deliver_line(int shop, const QString& line) = 0;
     virtual bool paste_batch() = 0;
+    // After the last line: until the browser has fetched the last paste;
+    // false when it did not.
+    virtual bool await_last_paste() = 0;
     // Empties the collected lines of the batch modes.
     virtual void begin_batch() = 0;
     // The user has just confirmed a transfer (the first line waits longer).

@@ -17,9 +17,10 @@ class ClipboardWatch {
     // browser may fetch a new text as soon as it appears, before any paste;
     // such a fetch must not count as the paste's.
     virtual uint64_t serve_waiting_requests() = 0;
-    // Pumps events until more than `seen` requests have been served and the
-    // requests have stopped for a moment, at most `timeout_ms`; true when a
-    // request for the text came.
+    // Pumps events until the paste after `seen` has fetched the text as
+    // often as its window fetches for one paste and the requests have then
+    // stopped for a moment, at most `timeout_ms`; true when a request for
+    // the text came.
     virtual bool wait_for_fetch(uint64_t seen, int timeout_ms) = 0;
 };
 

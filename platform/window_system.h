@@ -38,6 +38,19 @@ class WindowSystem {
     // map shows it normally. A window manager keeps a window iconic when it
     // is mapped with an iconic start hint, and a hide does not clear it.
     virtual void map_normally_next(uint64_t handle) { (void)handle; }
+    // While held, the display carries out no other client's requests: a
+    // focus seen then stays where it is until the keys sent meanwhile have
+    // reached it. Held only for a look and a few keys.
+    virtual void hold(bool on) = 0;
+};
+
+// Holds the display for its lifetime.
+class DisplayHold {
+  public:
+    DisplayHold();
+    ~DisplayHold();
+    DisplayHold(const DisplayHold&) = delete;
+    DisplayHold& operator=(const DisplayHold&) = delete;
 };
 
 // The desktop this process runs on (X11 on Linux).

@@ -16,6 +16,7 @@
 
 #include "app/messages.h"
 #include "app/ui_seam.h"
+#include "delivery/delivery_rules.h"
 #include "settings/autostart.h"
 #include "settings/dir_new.h"
 #include "settings/dir_select.h"
@@ -353,10 +354,9 @@ void TFormSetup1::ComboBoxBrowser1Change(QComboBox* box) {
     const int index = box->currentIndex();
     title->setVisible(true);
     title->setReadOnly(index != 0);
-    static constexpr std::array<MessageDef, 3> kTitles = {msg::WordExplorer, msg::WordFirefox,
-                                                          msg::WordChrome};
+    // The word shown is the one saved: an INI keeps what it always held.
     if (index >= 1 && index <= 3)
-        title->setText(Text(kTitles[static_cast<size_t>(index - 1)]));
+        title->setText(ShopBrowserWord(index, QString()));
 }
 
 void TFormSetup1::ComboBoxDeviceChange() {

@@ -2,8 +2,13 @@
 // line) and mode 1 (one paste), and the same lines by a shell loop of xclip
 // and xdotool, the do-it-yourself alternative. Prints the median time per
 // line (mode 0), the total (mode 1), the loop's time per line as a ratio,
-// and how many lines arrived exactly once each way.
+// and how many lines arrived exactly once each way. For mode 0 it also
+// breaks a line's time down by the browser's clipboard requests: when they
+// begin and end after the paste key, and what follows until the next key.
 
+#include <xcb/xproto.h>
+
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryFile>
@@ -15,6 +20,9 @@
 #include "delivery/shop_window.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
+
+// Xlib's macros clash with Qt's names: after Qt.
+#include "platform/linux/x11_display.h"
 
 namespace {
 
@@ -40,11 +48,48 @@ int ArrivedOnce(const QString& field, const QStringList& lines, bool* exact) {
     return once;
 }
 
+// When the browser asked this process for the clipboard, and what for.
+class RequestClock final : public QAbstractNativeEventFilter {
+  public:
+    struct Request {
+        qint64 ns;
+        bool text;  // the data itself, not the list of formats
+    };
+    explicit RequestClock(const QElapsedTimer& clock) : clock_(clock) {}
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+            const auto* r = static_cast<const xcb_selection_request_event_t*>(message);
+            requests.push_back({clock_.nsecsElapsed(), r->target != targets_});
+        }
+        return false;
+    }
+    void set_targets_atom(uint32_t atom) { targets_ = atom; }
+    std::vector<Request> requests;
+
+  private:
+    const QElapsedTimer& clock_;
+    uint32_t targets_ = 0;
+};
+
+double Median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
 bool OpenForm(vt::test::OrderForm& form) {
     if (!form.open(kTitle))
         return false;
     vt::browserrecord = vt::browserrecordtype{};
     return vt::FindShopWindow(1) && vt::BringShopToFront();
+}
+
+uint32_t TargetsAtom() {
+    return static_cast<uint32_t>(vt::x11::atom("TARGETS"));
 }
 
 }  // namespace
@@ -65,6 +110,8 @@ int main(int argc, char** argv) {
 
     // Mode 0: each line pasted as it comes.
     double median_ms = 0;
+    double total0_ms = 0;
+    std::vector<double> first_request, last_text_request, last_request, next_key;
     int once0 = 0;
     bool exact0 = false;
     {
@@ -73,12 +120,42 @@ int main(int argc, char** argv) {
             return 1;
         progpar.keysendmode = 0;
         std::vector<double> times;
+        std::vector<qint64> keys;  // when each line's paste key went out
+        QElapsedTimer clock;
+        clock.start();
+        RequestClock requests(clock);
+        requests.set_targets_atom(TargetsAtom());
+        app.installNativeEventFilter(&requests);
         QElapsedTimer t;
         for (const QString& line : lines) {
             t.start();
             FindShopWindow(1);
             DeliverLine(1, line);
+            keys.push_back(clock.nsecsElapsed());  // Ctrl+V is the line's last key
             times.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+        }
+        AwaitLastPaste();
+        total0_ms = static_cast<double>(clock.nsecsElapsed() - keys.front()) / 1e6;
+        app.removeNativeEventFilter(&requests);
+        // Each paste's burst of requests lies between its key and the next.
+        for (size_t i = 0; i + 1 < keys.size(); ++i) {
+            qint64 first = -1, last_text = -1, last = -1;
+            for (const RequestClock::Request& r : requests.requests) {
+                if (r.ns < keys[i] || r.ns >= keys[i + 1])
+                    continue;
+                if (first < 0)
+                    first = r.ns;
+                if (r.text)
+                    last_text = r.ns;
+                last = r.ns;
+            }
+            if (first < 0)
+                continue;
+            // A request after the next text was set answers its own change.
+            first_request.push_back(double(first - keys[i]) / 1e6);
+            last_text_request.push_back(double(last_text - keys[i]) / 1e6);
+            last_request.push_back(double(std::min(last, last_text + 20'000'000) - keys[i]) / 1e6);
+            next_key.push_back(double(keys[i + 1] - keys[i]) / 1e6);
         }
         form.wait_for_field(expected, 10000);
         once0 = ArrivedOnce(form.settle(500), lines, &exact0);
@@ -138,6 +215,12 @@ int main(int argc, char** argv) {
     std::printf("lines: %d\n", kLines);
     std::printf("mode 0: median %.1f ms per line; %d of %d arrived exactly once; field %s\n",
                 median_ms, once0, kLines, exact0 ? "exact" : "NOT exact");
+    std::printf("mode 0: %.1f ms for all lines (%.1f ms per line)\n", total0_ms,
+                total0_ms / kLines);
+    std::printf(
+        "mode 0 line from paste key to paste key (medians): browser's first request %.1f ms, "
+        "its last text request %.1f ms, its last request %.1f ms, next paste key %.1f ms\n",
+        Median(first_request), Median(last_text_request), Median(last_request), Median(next_key));
     std::printf("mode 1: %.1f ms for all lines; %d of %d arrived exactly once; field %s\n",
                 total1_ms, once1, kLines, exact1 ? "exact" : "NOT exact");
     std::printf(

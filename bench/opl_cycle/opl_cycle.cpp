@@ -198,6 +198,16 @@ void ShopFile(int mode) {
     }
     const bool arrived = WaitFor([&] { return form.field_text() == expected; }, 300000);
     const double seconds = t.elapsed() / 1000.0;
+    if (!arrived) {
+        const QStringList want = expected.split('\n', Qt::SkipEmptyParts);
+        const QStringList got = form.field_text().split('\n', Qt::SkipEmptyParts);
+        qsizetype same = 0;
+        while (same < want.size() && same < got.size() && want[same] == got[same])
+            ++same;
+        std::printf("(b) mode %d: %lld lines in the form, the first %lld as sent; then: %s\n",
+                    mode, static_cast<long long>(got.size()), static_cast<long long>(same),
+                    qPrintable(got.mid(same, 3).join(" | ")));
+    }
     const double wire = kRecords * (35.0 + kFrameOverhead) / kBytesPerSecond;
     const double floor = wire + 1.0 + (mode == 0 ? kRecords * 0.070 : 0.0);
     std::printf(

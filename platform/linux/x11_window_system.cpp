@@ -219,6 +219,19 @@ class X11WindowSystem final : public WindowSystem {
         return ok && !trap.failed();
     }
 
+    void hold(bool on) override {
+        Display* d = x11::display();
+        if (!d)
+            return;
+        if (on) {
+            XGrabServer(d);
+            XSync(d, False);
+        } else {
+            XUngrabServer(d);
+            XFlush(d);
+        }
+    }
+
     bool activate(uint64_t handle, int timeout_ms) override {
         Display* d = x11::display();
         if (!d || handle == 0)
@@ -300,6 +313,18 @@ class X11WindowSystem final : public WindowSystem {
 WindowSystem& window_system() {
     static X11WindowSystem system;
     return system;
+}
+
+}  // namespace vt
+
+namespace vt {
+
+DisplayHold::DisplayHold() {
+    window_system().hold(true);
+}
+
+DisplayHold::~DisplayHold() {
+    window_system().hold(false);
 }
 
 }  // namespace vt

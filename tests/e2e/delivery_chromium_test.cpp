@@ -87,6 +87,24 @@ TEST_F(DeliveryChromium, EachLineArrivesOnceInOrderThroughTheAccessKey) {
     EXPECT_EQ(log_.log.mid(50), (QStringList{"0000999\t1", "00888\t2"}));
 }
 
+TEST_F(DeliveryChromium, APageSlowToFetchStillGetsEachLineOnceInOrder) {
+    form_.close();
+    test::OrderForm slow;
+    slow.set_busy_after_paste_key(300);
+    ASSERT_TRUE(slow.open(kFormTitle + " - Filiale 7"));
+    progpar.keysendmode = 0;
+    const QStringList lines = Lines(8);
+    for (const QString& line : lines) {
+        ASSERT_TRUE(FindShopWindow(1));
+        ASSERT_TRUE(DeliverLine(1, line));
+    }
+    EXPECT_TRUE(AwaitLastPaste());
+    EXPECT_TRUE(slow.wait_for_field(Arrived(lines), 20000)) << "arrived:\n"
+                                                            << slow.field_text().toStdString();
+    EXPECT_EQ(slow.settle(500), Arrived(lines));
+    EXPECT_EQ(log_.log, lines) << "every paste fetched its text in time";
+}
+
 TEST_F(DeliveryChromium, BatchModeOnePastesAllLinesAtOnce) {
     progpar.keysendmode = 1;
     ASSERT_TRUE(FindShopWindow(1));

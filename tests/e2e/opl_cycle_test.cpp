@@ -256,6 +256,82 @@ TEST_F(OplCycle, ShopWindowClosedInTheMiddleOfItsFileKeepsTheFile) {
     EXPECT_EQ(program_.state(), QProcess::Running);
 }
 
+// Another program takes the focus while the brand shop's 40 lines are
+// typed: nothing reaches it, and the form gets every line exactly once.
+class OplFocusTaken : public OplCycle {
+  protected:
+    void SetUp() override {
+        OplCycle::SetUp();
+        sim_.set_file(1, {});
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray article = "F" + QByteArray::number(2000 + i);
+            const QByteArray quantity = QByteArray::number(i % 9 + 1);
+            file_ << ShopRecord(article, quantity);
+            expected_ += QString::fromLatin1(article + '\t' + quantity + '\n');
+        }
+        sim_.set_file(0, file_);
+    }
+    // Pumps events until the form holds at least `count` lines.
+    bool WaitForLines(int count, int timeout_ms) {
+        QElapsedTimer t;
+        t.start();
+        while (shop_.field_text().count('\n') < count && t.elapsed() < timeout_ms)
+            PumpEvents(10);
+        return shop_.field_text().count('\n') >= count;
+    }
+    // The keys the mail window got, but for the Return with which the test
+    // answers the program's box: its release may land wherever the focus
+    // goes once the box is gone.
+    QStringList MailKeys() const {
+        QStringList keys = mail_.keys();
+        keys.removeAll("up Return");
+        return keys;
+    }
+    QList<QByteArray> file_;
+    QString expected_;
+    RecordingWindow mail_{"Posteingang - Mail", "Mail"};
+};
+
+TEST_F(OplFocusTaken, BrieflyThreeTimesCostsAPauseNotTheFile) {
+    StartAll(0, {});
+    ASSERT_TRUE(AnswerBox("Bestätigen", 20000));
+    // As soon as the typing has begun, a user clicks into their mail three
+    // times within a second.
+    ASSERT_TRUE(WaitForLines(2, 20000));
+    for (int i = 0; i < 3; ++i) {
+        RunOnDesktop("xdotool", {"windowactivate", QString::number(mail_.handle())});
+        PumpEvents(200);
+    }
+    EXPECT_LT(shop_.field_text().count('\n'), 40) << "the focus went while lines were typed";
+    EXPECT_TRUE(shop_.wait_for_field(expected_, 20000)) << shop_.field_text();
+    ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000)) << "the file arrived whole";
+    ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
+    EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
+    EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
+}
+
+TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
+    StartAll(0, {});
+    ASSERT_TRUE(AnswerBox("Bestätigen", 20000));
+    ASSERT_TRUE(WaitForLines(5, 20000));
+    mail_.steal_focus(true);
+    PumpEvents(3500);
+    const QString typed = shop_.field_text();
+    mail_.steal_focus(false);
+    ASSERT_LT(typed.count('\n'), 40);
+    EXPECT_TRUE(expected_.startsWith(typed)) << typed;
+    EXPECT_EQ(Count("DROP 0"), 0) << "the scanner keeps the failed file";
+    // The next cycle offers the file again and completes it in the same form.
+    ASSERT_TRUE(AnswerBox("Bestätigen", 20000))
+        << shop_.field_text().count('\n') << " lines; scanner: "
+        << sim_.log().mid(sim_.log().size() - 15).join(" | ").toStdString();
+    EXPECT_TRUE(shop_.wait_for_field(expected_, 20000)) << shop_.field_text();
+    ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000));
+    ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
+    EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
+    EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
+}
+
 TEST_F(OplCycle, ScannerHangingUpInTheMiddleOfAFileLeavesItUnexported) {
     StartAll(0, {"--fault", "hangup:HMS3"}, false);
     ASSERT_TRUE(WaitForCount("FAULT hangup", 1, 20000));

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <thread>
 
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
@@ -164,6 +165,8 @@ TEST_F(DeliveryX11, LineDeliverySendsTheExactKeysAndPastesTheLine) {
     progpar.formtitle[0] = "Simple System";
     ASSERT_TRUE(FindShopWindow(0));
     FirstLine = true;
+    // The last paste's fetch is the line's to wait for, not the first line's.
+    EXPECT_TRUE(AwaitLastPaste());
     QElapsedTimer timer;
     timer.start();
     EXPECT_TRUE(SendLine(0, "0000777\t2"));
@@ -199,6 +202,33 @@ TEST_F(DeliveryX11, AccessKeyWithoutKeyIsRefusedAndNothingIsTyped) {
     EXPECT_TRUE(KeysOf(shop, 0).isEmpty());
     ASSERT_EQ(log_.log.size(), 1);
     EXPECT_TRUE(log_.log[0].startsWith(QString::fromUtf8("Zugriffstaste € hat keine Taste")));
+}
+
+TEST_F(DeliveryX11, AFocusTakenForAMomentCostsAPauseAndTheLineStillGoesToTheShop) {
+    RecordingWindow shop("Simple System - Testbrowser", "Shop");
+    RecordingWindow thief("Terminal", "Thief");
+    progpar.accesskey[1] = "I";
+    ASSERT_TRUE(FindShopWindow(1));
+    thief.steal_focus(true);
+    test::PumpEvents(200);
+    std::thread release([&] {
+        QThread::msleep(600);
+        thief.steal_focus(false);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const bool sent = DeliverLine(1, "A\t1");
+    const qint64 took = timer.elapsed();
+    release.join();
+    EXPECT_TRUE(sent);
+    EXPECT_GE(took, 500) << "the line waited for the shop to come back";
+    EXPECT_LT(took, 2000);
+    const QStringList line = {"down Alt_L",     "down i", "up i", "up Alt_L",
+                              "down Control_L", "down v", "up v", "up Control_L"};
+    EXPECT_EQ(Joined(KeysOf(shop, 8)), Joined(line)) << "the whole line, access key first";
+    EXPECT_EQ(shop.pastes(), QStringList{"A\t1\r"});
+    EXPECT_TRUE(KeysOf(thief, 0).isEmpty()) << Joined(thief.keys());
+    EXPECT_EQ(log_.log, QStringList{"A\t1"});
 }
 
 TEST_F(DeliveryX11, NothingIsTypedWhenTheShopIsNotActiveOrClosed) {

@@ -313,6 +313,7 @@ struct OrderForm::State {
     bool focused = false;
     bool loaded = false;
     uint64_t window = 0;
+    int busy_after_paste_key_ms = 0;
 
     void serve(QTcpSocket* socket) {
         QByteArray& buffer = pending[socket];
@@ -384,7 +385,12 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
     if (!file.open(QIODevice::ReadOnly))
         return false;
     s.page = file.readAll();
+    // A form opened again is a new window with a new page.
+    s.window = 0;
+    s.loaded = false;
+    s.focused = false;
     s.page.replace("@TITLE@", title.toHtmlEscaped().toUtf8());
+    s.page.replace("@BUSY_MS@", QByteArray::number(s.busy_after_paste_key_ms));
     if (!s.server.isListening() && !s.server.listen(QHostAddress::LocalHost, 0))
         return false;
     if (!s.profile.isValid())
@@ -416,6 +422,10 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
                  qPrintable(chromium_log().right(3000)));
     close();
     return false;
+}
+
+void OrderForm::set_busy_after_paste_key(int ms) {
+    state_->busy_after_paste_key_ms = ms;
 }
 
 uint64_t OrderForm::window() const {

@@ -86,6 +86,9 @@ class OrderForm {
     // window is there and the page has loaded. The window's title is then
     // `title` followed by " - Chromium".
     bool open(const QString& title, int timeout_ms = 60000);
+    // For the next open(): the page keeps busy for `ms` after each Ctrl+V
+    // key press, so the paste fetches the clipboard that much later.
+    void set_busy_after_paste_key(int ms);
     uint64_t window() const;
     // The multi-line field's newest content (Chromium turns CR into LF).
     QString field_text() const;

@@ -24,6 +24,7 @@ class RecordingShop final : public ShopAccess {
   public:
     bool find_window(int shop) override {
         calls << QStringLiteral("find %1").arg(shop);
+        browserrecord.handle = window ? handle : 0;
         return window;
     }
     bool bring_to_front() override {
@@ -41,10 +42,12 @@ class RecordingShop final : public ShopAccess {
         calls << "paste";
         return true;
     }
+    bool await_last_paste() override { return true; }
     void begin_batch() override { calls << "batch"; }
     void confirm_first_line() override { calls << "first"; }
 
     bool window = true;
+    uint64_t handle = 0;  // the found window's (0: none the memory keeps)
     qsizetype fail_at = -1;
     QStringList calls;
     QStringList lines;
@@ -71,6 +74,7 @@ class OpnLinkTest : public ::testing::Test {
         Timers = MainTimers{};
         BrandId = saved_brand_;
         browserrecord.mode = saved_mode_;
+        browserrecord.handle = 0;
     }
 
     void Start(const QList<test::SimBarcode>& barcodes, const QStringList& options = {}) {
@@ -301,6 +305,30 @@ TEST_F(OpnLinkTest, AFailedDeliveryEndsTheTransferAndKeepsEveryBarcode) {
     shop.fail_at = -1;
     Cycle();
     EXPECT_EQ(shop.lines.size(), 3);
+    EXPECT_EQ(Clears(), 1);
+}
+
+TEST_F(OpnLinkTest, BarcodesThatReachedTheFormAreNotTypedIntoItAgain) {
+    Start({{"4711", 1}, {"0815", 1}, {"4712", 1}});
+    shop.handle = 0x500001;
+    shop.fail_at = 2;
+    Cycle();
+    EXPECT_EQ(shop.lines, QStringList({"4711\t1", "0815\t1"}));
+    EXPECT_EQ(Clears(), 0);
+
+    // A new form gets every barcode (here it fails after the first).
+    shop.handle = 0x600001;
+    shop.fail_at = 1;
+    Cycle();
+    EXPECT_EQ(shop.lines, QStringList{"4711\t1"});
+    EXPECT_EQ(Clears(), 0);
+
+    // Into that same form again: only what it does not hold yet.
+    shop.fail_at = -1;
+    Cycle();
+    EXPECT_EQ(shop.lines, QStringList({"0815\t1", "4712\t1"}));
+    EXPECT_EQ(display.log,
+              QStringList({"1 Zeilen bereits übertragen, übersprungen", "Übertragung erfolgreich"}));
     EXPECT_EQ(Clears(), 1);
 }
 
