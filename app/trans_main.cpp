@@ -24,6 +24,7 @@
 #include "app/main_timers.h"
 #include "app/messages.h"
 #include "delivery/key_delivery.h"
+#include "links/journal.h"
 #include "links/opl_cycle.h"
 #include "links/opl_protocol.h"
 #include "links/opn_link.h"
@@ -180,6 +181,7 @@ void TForm1::FormCreate() {
     StartDir = StartDirForThisRun();
     SetupBrand();
     LoadSettings();
+    PruneJournal(JournalDir(), progpar.journaldays, QDateTime::currentDateTime());
     PrepareTray();
     set_display(this);
     created_ = true;

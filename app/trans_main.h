@@ -43,6 +43,8 @@ class TForm1 : public QMainWindow, public Display {
     QString status_bar_text() const override;
     void toggle_activity() override;
     void update_tray(bool ready, const QString& tooltip) override { UpdateTray(ready, tooltip); }
+    bool current_tray_ready() const override { return tray_ready_icon_; }
+    QString current_tray_tip() const override { return tray_tip_; }
 
     void SpeedButton1Click();
     void SetCaptions();
