@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <utility>
 
+#include "app/journal_window.h"
 #include "app/jpeg_image.h"
 #include "app/main_timers.h"
 #include "app/messages.h"
@@ -147,10 +148,15 @@ void TForm1::BuildComponents() {
 
     Einstellungen1 = menuBar()->addAction(QStringLiteral("Einstellungen"));
     connect(Einstellungen1, &QAction::triggered, this, &TForm1::Einstellungen1Click);
+    Verlauf1 = menuBar()->addAction(QString::fromUtf8(txt::History));
+    Verlauf1->setObjectName(QStringLiteral("Verlauf1"));
+    connect(Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     Info1 = PopupMenu1->addAction(QStringLiteral("&Info"));
+    auto* tray_history = PopupMenu1->addAction(QString::fromUtf8(txt::History));
+    connect(tray_history, &QAction::triggered, this, &TForm1::Verlauf1Click);
     PopupMenu1->addSeparator();
     Beenden1 = PopupMenu1->addAction(QStringLiteral("&Beenden"));
     connect(Info1, &QAction::triggered, this, &TForm1::Info1Click);
@@ -358,6 +364,17 @@ void TForm1::Info1Click() {
                           name + QStringLiteral("  ") + Text(msg::Version) + u' ' +
                               QString::fromUtf8(txt::ProgramVersion),
                           BoxIcon::Information, BoxButtons::Ok);
+}
+
+void TForm1::Verlauf1Click() {
+    // One window, brought to the front again; its list is read afresh.
+    if (!journal_window_)
+        journal_window_ = new JournalWindow(this);
+    else
+        journal_window_->Reload();
+    journal_window_->show();
+    journal_window_->raise();
+    journal_window_->activateWindow();
 }
 
 void TForm1::Einstellungen1Click() {
