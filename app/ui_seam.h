@@ -33,8 +33,8 @@ class Display {
     // The tray icon: the ready (cyan) or not-ready (red) scanner, and its tooltip.
     virtual void update_tray(bool ready, const QString& tooltip) = 0;
     // What the last update_tray showed, to put it back after a passing text.
-    virtual bool current_tray_ready() const { return false; }
-    virtual QString current_tray_tip() const { return QString(); }
+    virtual bool current_tray_ready() const = 0;
+    virtual QString current_tray_tip() const = 0;
 };
 
 // Never null: without an installed implementation a headless one writes to
