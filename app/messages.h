@@ -163,6 +163,42 @@ inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgehol
 inline constexpr const char* BatchLinesText = "%s Zeilen";
 // A file delivered again into the form that holds its start already.
 inline constexpr const char* LinesAlreadyDelivered = "%s Zeilen bereits übertragen, übersprungen";
+
+// Progress of a download in the status bar and the tray tooltip.
+inline constexpr const char* ReceivingFile = "Empfange %s: %s Zeilen";
+inline constexpr const char* ReceivingBarcodes = "Übertragung: %s Barcodes";
+
+// The OPN-2001 keeps its barcodes: what it holds now is not what was delivered.
+inline constexpr const char* OpnNotClearedChanged =
+    "MDE nicht gelöscht: der Inhalt hat sich während der Übertragung geändert.";
+inline constexpr const char* OpnNotClearedUnread =
+    "MDE nicht gelöscht: der Inhalt konnte nicht erneut gelesen werden.";
+
+// The "Verlauf" window.
+inline constexpr const char* History = "Verlauf";
+inline constexpr const char* HistoryTime = "Zeit";
+inline constexpr const char* HistorySource = "Gerät / Datei";
+inline constexpr const char* HistoryTarget = "Ziel";
+inline constexpr const char* HistoryLines = "Zeilen";
+inline constexpr const char* HistoryResult = "Ergebnis";
+inline constexpr const char* HistoryIncomplete = "unvollständig";
+inline constexpr const char* HistoryDamaged = "beschädigt";
+inline constexpr const char* HistoryPasted = "eingefügt in ";
+inline constexpr const char* HistoryExported = "exportiert nach ";
+inline constexpr const char* HistoryFailed = "fehlgeschlagen: ";
+inline constexpr const char* HistoryResend = "Erneut senden";
+inline constexpr const char* HistorySaveAs = "Speichern unter…";
+inline constexpr const char* HistoryOpenFolder = "Ordner öffnen";
+inline constexpr const char* HistoryClose = "Schließen";
+inline constexpr const char* HistoryBusy =
+    "Während einer Übertragung kann nicht erneut gesendet werden. Bitte warten.";
+inline constexpr const char* TargetCsv = "CSV";
+inline constexpr const char* TargetUgs = "UGS";
+inline constexpr const char* TargetBarcodeCsv = "Barcode-CSV";
+
+// The transfer journal could not be written; the transfer itself goes on.
+inline constexpr const char* JournalWriteError =
+    "Fehler beim Schreiben des Verlaufs, die Übertragung läuft weiter : ";
 }  // namespace txt
 
 // Protocol trace lines in the log list (setting `debug`).

@@ -20,10 +20,12 @@
 #include <QToolButton>
 #include <utility>
 
+#include "app/journal_window.h"
 #include "app/jpeg_image.h"
 #include "app/main_timers.h"
 #include "app/messages.h"
 #include "delivery/key_delivery.h"
+#include "links/journal.h"
 #include "links/opl_cycle.h"
 #include "links/opl_protocol.h"
 #include "links/opn_link.h"
@@ -147,10 +149,15 @@ void TForm1::BuildComponents() {
 
     Einstellungen1 = menuBar()->addAction(QStringLiteral("Einstellungen"));
     connect(Einstellungen1, &QAction::triggered, this, &TForm1::Einstellungen1Click);
+    Verlauf1 = menuBar()->addAction(QString::fromUtf8(txt::History));
+    Verlauf1->setObjectName(QStringLiteral("Verlauf1"));
+    connect(Verlauf1, &QAction::triggered, this, &TForm1::Verlauf1Click);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     Info1 = PopupMenu1->addAction(QStringLiteral("&Info"));
+    auto* tray_history = PopupMenu1->addAction(QString::fromUtf8(txt::History));
+    connect(tray_history, &QAction::triggered, this, &TForm1::Verlauf1Click);
     PopupMenu1->addSeparator();
     Beenden1 = PopupMenu1->addAction(QStringLiteral("&Beenden"));
     connect(Info1, &QAction::triggered, this, &TForm1::Info1Click);
@@ -181,6 +188,7 @@ void TForm1::FormCreate() {
     StartDir = StartDirForThisRun();
     SetupBrand();
     LoadSettings();
+    PruneJournal(JournalDir(), progpar.journaldays, QDateTime::currentDateTime());
     PrepareTray();
     set_display(this);
     created_ = true;
@@ -361,6 +369,17 @@ void TForm1::Info1Click() {
                           name + QStringLiteral("  ") + Text(msg::Version) + u' ' +
                               QString::fromUtf8(txt::ProgramVersion),
                           BoxIcon::Information, BoxButtons::Ok);
+}
+
+void TForm1::Verlauf1Click() {
+    // One window, brought to the front again; its list is read afresh.
+    if (!journal_window_)
+        journal_window_ = new JournalWindow(this);
+    else
+        journal_window_->Reload();
+    journal_window_->show();
+    journal_window_->raise();
+    journal_window_->activateWindow();
 }
 
 void TForm1::Einstellungen1Click() {

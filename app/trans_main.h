@@ -21,6 +21,8 @@ class QWidget;
 
 namespace vt {
 
+class JournalWindow;
+
 class TForm1 : public QMainWindow, public Display {
     Q_OBJECT
   public:
@@ -43,11 +45,14 @@ class TForm1 : public QMainWindow, public Display {
     QString status_bar_text() const override;
     void toggle_activity() override;
     void update_tray(bool ready, const QString& tooltip) override { UpdateTray(ready, tooltip); }
+    bool current_tray_ready() const override { return tray_ready_icon_; }
+    QString current_tray_tip() const override { return tray_tip_; }
 
     void SpeedButton1Click();
     void SetCaptions();
     void Info1Click();
     void Einstellungen1Click();
+    void Verlauf1Click();
     void Beenden1Click();
     void UpdateTray(bool ready, const QString& text);
 
@@ -67,6 +72,7 @@ class TForm1 : public QMainWindow, public Display {
     QRadioButton* RadioButton1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* Einstellungen1 = nullptr;
+    QAction* Verlauf1 = nullptr;
     QAction* Info1 = nullptr;
     QAction* Beenden1 = nullptr;
     QTimer TimerOPL;
@@ -103,6 +109,7 @@ class TForm1 : public QMainWindow, public Display {
     SingleInstance instance_;
     QButtonGroup* targets_ = nullptr;
     QString tray_tip_;
+    JournalWindow* journal_window_ = nullptr;
     bool tray_ready_icon_ = true;
     bool created_ = false;
     bool activated_ = false;

@@ -25,10 +25,17 @@ class HeadlessDisplay final : public Display {
     void status_bar(const QString& text) override { bar_ = text; }
     QString status_bar_text() const override { return bar_; }
     void toggle_activity() override {}
-    void update_tray(bool, const QString&) override {}
+    void update_tray(bool ready, const QString& tooltip) override {
+        ready_ = ready;
+        tip_ = tooltip;
+    }
+    bool current_tray_ready() const override { return ready_; }
+    QString current_tray_tip() const override { return tip_; }
 
   private:
     QString bar_;
+    bool ready_ = false;
+    QString tip_;
 };
 
 HeadlessDialogs g_headless_dialogs;

@@ -32,6 +32,9 @@ class Display {
     virtual void toggle_activity() = 0;
     // The tray icon: the ready (cyan) or not-ready (red) scanner, and its tooltip.
     virtual void update_tray(bool ready, const QString& tooltip) = 0;
+    // What the last update_tray showed, to put it back after a passing text.
+    virtual bool current_tray_ready() const = 0;
+    virtual QString current_tray_tip() const = 0;
 };
 
 // Never null: without an installed implementation a headless one writes to

@@ -163,9 +163,29 @@ def export_seeds():
     write("fuzz_exports", "cp1252_bytes", bytes([0, 3, 2, 2, 2, 2, 2, 2]) + ugs.replace(b"4711", b"\xc4\x80\x81\xff"))
 
 
+# --- Journal entries: records "<tag> <length>\n<bytes>\n" ---------------------
+
+def jrec(tag, payload):
+    return tag + b" " + str(len(payload)).encode() + b"\n" + payload + b"\n"
+
+
+def journal_seeds():
+    head = jrec(b"V", b"VTJ1") + jrec(b"T", b"2026-03-10T12:00:00.250") + jrec(b"D", b"OPL-98xx")
+    csv = head + jrec(b"F", b"CSV.TXT") + jrec(b"Z", b"2")
+    write("fuzz_journal_entry", "complete_export",
+          csv + jrec(b"L", b"4711;5") + jrec(b"L", b"") + jrec(b"E", b"2") + jrec(b"X", b"/x/CSV.TXT"))
+    write("fuzz_journal_entry", "torn_line", csv + jrec(b"L", b"4711;5") + jrec(b"L", b"123456789")[:9])
+    write("fuzz_journal_entry", "failed_no_end",
+          head + jrec(b"Z", b"0") + jrec(b"L", b"ab") + jrec(b"N", "Bestellformular nicht aktiv".encode()))
+    packet = bytes([12, 10]) + b"12345670" + bytes([0x81, 0x22, 0x33, 0x44])
+    write("fuzz_journal_entry", "opn_packets",
+          head + jrec(b"Z", b"4") + jrec(b"L", packet) + jrec(b"E", b"1") + jrec(b"P", b"Bestellformular"))
+
+
 if __name__ == "__main__":
     opl_seeds()
     opn_seeds()
     profile_seeds()
     text_seeds()
     export_seeds()
+    journal_seeds()

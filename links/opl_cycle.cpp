@@ -12,10 +12,12 @@
 #include "delivery/delivered_lines.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
+#include "links/journal.h"
 #include "links/opl_protocol.h"
 #include "links/opl_record.h"
 #include "links/port_control.h"
 #include "links/serial_link.h"
+#include "links/transfer_progress.h"
 #include "platform/codepage.h"
 #include "settings/settings.h"
 
@@ -41,6 +43,18 @@ struct ReenableTimerOPL {
     }
 };
 
+// Every line of a file as it arrives: into the journal at once (the scanner
+// may forget it soon), and counted on the screen.
+struct ReceivedFile {
+    explicit ReceivedFile(const QString& name) : progress(ReceivingFilePattern(name)) {}
+    JournalWriter journal;
+    TransferProgress progress;
+    void line(const QByteArray& payload) {
+        journal.add_line(payload);
+        progress.add();
+    }
+};
+
 void LogExport(const ExportResult& r) {
     const QString skipped = SkippedLinesLogLine(r);
     if (!skipped.isEmpty())
@@ -49,7 +63,7 @@ void LogExport(const ExportResult& r) {
 
 // Receives the lines of an export file into its working file and converts
 // it; 1 when the file arrived completely.
-int32_t ReceiveExportFile(int index) {
+int32_t ReceiveExportFile(int index, ReceivedFile& file) {
     const QString path = WorkingFilePath(index);
     QFile work(path);
     if (!work.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -63,6 +77,7 @@ int32_t ReceiveExportFile(int index) {
             complete = true;
             break;
         }
+        file.line(line);
         line.append("\r\n");
         // A working file that cannot take the line must not be exported half.
         if (work.write(line) != line.size()) {
@@ -74,14 +89,16 @@ int32_t ReceiveExportFile(int index) {
     if (!complete || work.error() != QFileDevice::NoError)
         return 0;
     const QString& name = OplFiles[static_cast<size_t>(index)].filename;
-    LogExport(index == 2 ? ExportCsvFile(path, progpar.csvdir + name)
-                         : ExportUgsFile(path, progpar.ugsdir + name));
+    const ExportResult r = index == 2 ? ExportCsvFile(path, progpar.csvdir + name)
+                                      : ExportUgsFile(path, progpar.ugsdir + name);
+    LogExport(r);
+    JournalExport(file.journal, r);
     return 1;
 }
 
 // Receives a shop file line by line and types each line into the shop's
 // order form as it arrives (or collects it for one paste at the end).
-int32_t ReceiveShopFile(int shop) {
+int32_t ReceiveShopFile(int shop, ReceivedFile& file) {
     bool present = FindShopWindow(shop);
     // The browser needs a moment after the confirmation box before it takes
     // keystrokes; the wait deliberately lets no other handler run.
@@ -108,6 +125,7 @@ int32_t ReceiveShopFile(int shop) {
             complete = true;
             break;
         }
+        file.line(payload);
         present = FindShopWindow(shop);
         if (!present)
             break;
@@ -160,7 +178,18 @@ void OplShowFiles() {
 int32_t OplReceiveFile(int index) {
     if (index < 0 || index > 3 || !OplRequestFile(index))
         return 0;
-    return index >= 2 ? ReceiveExportFile(index) : ReceiveShopFile(index);
+    const QString& name = OplFiles[static_cast<size_t>(index)].filename;
+    ReceivedFile file(name);
+    file.journal.begin(Text(msg::DeviceOpl), name, JournalTarget(index));
+    int32_t result = 0;
+    {
+        // The scanner may forget the file once its end marker is acknowledged.
+        OplBeforeEndAck synced([&file] { file.journal.complete(); });
+        result = index >= 2 ? ReceiveExportFile(index, file) : ReceiveShopFile(index, file);
+    }
+    if (index < 2)
+        JournalShopOutcome(file.journal, index, result == 1);
+    return result;
 }
 
 void TimerOPLTimer() {
@@ -169,6 +198,7 @@ void TimerOPLTimer() {
     if (Timers.TimerOPL)
         Timers.TimerOPL->stop();
     ReenableTimerOPL reenable;
+    CycleRunningScope running;
 
     const int32_t poll = OplPoll();
     if (poll != 6) {

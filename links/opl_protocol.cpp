@@ -98,7 +98,17 @@ bool TakeTableLine(const QStringList& fields, const QString& text, fileinforecor
     return numbers;
 }
 
+std::function<void()> g_before_end_ack;
+
 }  // namespace
+
+OplBeforeEndAck::OplBeforeEndAck(std::function<void()> hook) {
+    g_before_end_ack = std::move(hook);
+}
+
+OplBeforeEndAck::~OplBeforeEndAck() {
+    g_before_end_ack = nullptr;
+}
 
 int32_t OplPoll() {
     display().toggle_activity();
@@ -118,7 +128,6 @@ bool OplReadLine(QByteArray& line, bool log) {
         if (b == ETX) break;
     }
     if (!IsWellFormed(line)) return false;
-    ComWrite(ComHandle, QByteArray(1, ACK));
     line = line.mid(1, line.size() - 2);
     if (line.size() >= kTrailerLength) {
         line.chop(kTrailerLength);
@@ -126,6 +135,8 @@ bool OplReadLine(QByteArray& line, bool log) {
         line.clear();
     }
     if (!line.isEmpty() && line.front() == EOT) line.clear();
+    if (line.isEmpty() && g_before_end_ack) g_before_end_ack();
+    ComWrite(ComHandle, QByteArray(1, ACK));
     if (log && progpar.debug && !line.isEmpty()) {
         display().log_line(QString::fromUtf8(trace::ReadLineOk));
         const auto first = static_cast<unsigned char>(line.front());

@@ -7,6 +7,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace vt {
 
@@ -41,6 +42,16 @@ int32_t OplPoll();
 // frame that does not start with STX, or one longer than kOplMaxFrame; the
 // bytes received stay in `line`.
 bool OplReadLine(QByteArray& line, bool log);
+
+// Runs just before OplReadLine acknowledges an end marker, for as long as the
+// object lives: what must be on disk before the scanner may let a file go.
+class OplBeforeEndAck {
+  public:
+    explicit OplBeforeEndAck(std::function<void()> hook);
+    ~OplBeforeEndAck();
+    OplBeforeEndAck(const OplBeforeEndAck&) = delete;
+    OplBeforeEndAck& operator=(const OplBeforeEndAck&) = delete;
+};
 
 // Reads the file table into OplFiles: 6 (some file has records), 21 (none)
 // or -1 (the table was not read completely, or is unusable).

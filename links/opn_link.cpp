@@ -1,6 +1,7 @@
 #include "links/opn_link.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -11,8 +12,10 @@
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"
+#include "links/journal.h"
 #include "links/port_control.h"
 #include "links/serial_link.h"
+#include "links/transfer_progress.h"
 #include "settings/settings.h"
 
 namespace vt {
@@ -53,10 +56,22 @@ bool CanDeliver(int32_t target) {
 
 // One barcode as the library hands it out.
 struct Packet {
+    QByteArray raw;   // the packet as the library handed it out
     QByteArray code;  // bytes 2 to L-5
     uint8_t symbology = 0;
     std::array<uint8_t, 5> stamp{};  // 4 bytes and a closing zero
 };
+
+// A packet from the bytes the library handed out.
+bool PacketFromRaw(const QByteArray& raw, Packet& p) {
+    if (raw.size() <= 5 || raw.size() > kPacketSize)
+        return false;
+    p.raw = raw;
+    p.symbology = uint8_t(raw[1]);
+    p.code = raw.mid(2, raw.size() - 6);
+    std::memcpy(p.stamp.data(), raw.constData() + raw.size() - 4, 4);
+    return true;
+}
 
 // Every packet of a read, or false when any of them could not be fetched.
 // All are fetched before any is delivered: a read with a bad packet is
@@ -73,9 +88,7 @@ bool FetchPackets(int32_t n, std::vector<Packet>& packets) {
             continue;
         }
         Packet p;
-        p.symbology = buffer[1];
-        p.code = QByteArray(reinterpret_cast<const char*>(buffer.data()) + 2, length - 6);
-        std::memcpy(p.stamp.data(), buffer.data() + length - 4, 4);
+        PacketFromRaw(QByteArray(reinterpret_cast<const char*>(buffer.data()), length), p);
         packets.push_back(std::move(p));
     }
     return complete;
@@ -104,6 +117,129 @@ QString ShopLine(int32_t shop, const Packet& p) {
     if (code.size() == 8 && p.symbology == kEan8)
         code.chop(1);
     return code + QStringLiteral("\t1");
+}
+
+// Every read goes to the journal before it is delivered, and so long before
+// the scanner is cleared; a read that failed is kept as failed.
+void JournalRead(JournalWriter& journal, int32_t target, const std::vector<Packet>& packets,
+                 bool complete) {
+    journal.begin(Text(msg::DeviceOpn), progpar.port,
+                  target == 2 ? JournalTarget::BarcodeCsv : JournalTarget(target));
+    for (const Packet& p : packets)
+        journal.add_line(p.raw);
+    if (complete)
+        journal.complete();
+    else
+        journal.outcome(JournalOutcome::Failed, Text(msg::TransferFailed));
+}
+
+// The barcodes of the last read that reached their target: what the scanner
+// must still hold, and nothing more, before it may be cleared.
+std::vector<Packet> g_delivered;
+
+// Hands the packets to the shop's order form, in batch modes with one paste.
+bool DeliverToShop(ShopAccess& shop, int32_t target, const std::vector<Packet>& packets,
+                   JournalWriter& journal) {
+    const QString bar = display().status_bar_text();
+    bool ok = true;
+    {
+        TransferProgress progress(QString::fromUtf8(txt::ReceivingBarcodes));
+        // The scanner keeps every barcode of a failed transfer; those that
+        // reached this same form then are not typed into it again.
+        DeliveredLines& memory = ShopFileMemory();
+        memory.begin(target, browserrecord.handle);
+        const auto deliver = [&](const QString& line) {
+            const bool sent = shop.deliver_line(target, line);
+            if (sent)
+                progress.add();
+            return sent;
+        };
+        for (const Packet& p : packets) {
+            if (!memory.pass(ShopLine(target, p), browserrecord.handle, deliver)) {
+                ok = false;
+                break;
+            }
+        }
+        if (ok)
+            ok = memory.end_of_file(deliver);
+        // The last barcode counts once the browser has fetched it.
+        const bool last_arrived = BatchMode() || shop.await_last_paste();
+        ok = ok && last_arrived;
+        memory.finish(ok, last_arrived);
+    }
+    display().status_bar(bar);
+    if (ok && BatchMode())
+        ok = shop.paste_batch();
+    JournalShopOutcome(journal, target, ok);
+    return ok;
+}
+
+// Writes the packets as a new barcode CSV file.
+bool WriteCsv(const std::vector<Packet>& packets, JournalWriter& journal) {
+    BarcodeCsvWriter writer;
+    if (!writer.Create()) {
+        journal.outcome(JournalOutcome::Failed, Text(msg::TransferFailed));
+        return false;
+    }
+    for (const Packet& p : packets) {
+        QString date;
+        QString time;
+        OpnDecodeStamp(p.stamp.data(), date, time);
+        const QString line = writer.WriteLine(QString::fromLatin1(p.code), date, time);
+        if (progpar.debug)
+            display().log_line(line);
+    }
+    const bool written = writer.Close();
+    journal.outcome(written ? JournalOutcome::Exported : JournalOutcome::Failed,
+                    written ? writer.final_name() : Text(msg::TransferFailed));
+    return written;
+}
+
+// A delivery in mode 0 can take many seconds after a confirmation box; a
+// barcode scanned meanwhile would be erased by the clear without ever being
+// delivered. So the scanner is read again first: what was delivered and
+// nothing else -> clear; the same followed by new barcodes -> those are
+// delivered in the same transfer and the scanner read again; anything else
+// stays on the scanner.
+constexpr int kClearCheckRounds = 3;
+
+void ClearWhenDelivered(ShopAccess& shop, int32_t target) {
+    for (int round = 0; round < kClearCheckRounds; ++round) {
+        const int32_t n = csp2ReadData();
+        std::vector<Packet> now;
+        if (n < 0 || !FetchPackets(n, now)) {
+            display().log_line(QString::fromUtf8(txt::OpnNotClearedUnread));
+            return;
+        }
+        const size_t had = g_delivered.size();
+        const bool same_start =
+            now.size() >= had && std::equal(g_delivered.begin(), g_delivered.end(), now.begin(),
+                                            [](const Packet& a, const Packet& b) {
+                                                return a.raw == b.raw;
+                                            });
+        if (!same_start) {
+            display().log_line(QString::fromUtf8(txt::OpnNotClearedChanged));
+            return;
+        }
+        if (now.size() == had) {
+            csp2ClearData();
+            return;
+        }
+        const std::vector<Packet> fresh(now.begin() + ptrdiff_t(had), now.end());
+        LogBarcodeCount(int32_t(fresh.size()));
+        JournalWriter journal;
+        JournalRead(journal, target, fresh, true);
+        if (IsShop(target) && BatchMode())
+            shop.begin_batch();
+        const bool ok = IsShop(target) ? DeliverToShop(shop, target, fresh, journal)
+                                       : WriteCsv(fresh, journal);
+        if (!ok) {
+            display().log_line(Text(msg::TransferFailed));
+            return;
+        }
+        g_delivered = std::move(now);
+    }
+    display().log_line(QString::fromUtf8(txt::OpnNotClearedChanged));
 }
 
 int32_t Digit(char c) {
@@ -201,64 +337,46 @@ int32_t OpnReadToShop(ShopAccess& shop) {
     LogBarcodeCount(n);
     if (BatchMode())
         shop.begin_batch();
-    if (n < 0)
+    std::vector<Packet> packets;
+    JournalWriter journal;
+    if (n < 0) {
+        JournalRead(journal, target, packets, false);
         return -1;
+    }
     if (n == 0)
         return 0;
 
-    const QString bar = display().status_bar_text();
     opn.asciimode = csp2GetASCIIMode() > 0;
     opn.rtcmode = csp2GetRTCMode() > 0;
-    std::vector<Packet> packets;
     bool ok = FetchPackets(n, packets);
-    if (ok && IsShop(target)) {
-        // The scanner keeps every barcode of a failed transfer; those that
-        // reached this same form then are not typed into it again.
-        DeliveredLines& memory = ShopFileMemory();
-        memory.begin(target, browserrecord.handle);
-        const auto deliver = [&](const QString& line) { return shop.deliver_line(target, line); };
-        for (const Packet& p : packets) {
-            if (!memory.pass(ShopLine(target, p), browserrecord.handle, deliver)) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok)
-            ok = memory.end_of_file(deliver);
-        // The last barcode counts once the browser has fetched it.
-        const bool last_arrived = BatchMode() || shop.await_last_paste();
-        ok = ok && last_arrived;
-        memory.finish(ok, last_arrived);
-    }
-    display().status_bar(bar);
-    if (ok && BatchMode())
-        ok = shop.paste_batch();
+    JournalRead(journal, target, packets, ok);
+    if (ok && IsShop(target))
+        ok = DeliverToShop(shop, target, packets, journal);
+    if (ok)
+        g_delivered = std::move(packets);
     return ok ? 1 : -1;
 }
 
 int32_t OpnReadToCsv() {
     const int32_t n = csp2ReadData();
     LogBarcodeCount(n);
-    if (n < 0)
+    std::vector<Packet> packets;
+    JournalWriter journal;
+    if (n < 0) {
+        JournalRead(journal, 2, packets, false);
         return -1;
+    }
     if (n == 0)
         return 0;
-    std::vector<Packet> packets;
     // No file is left behind for a read that cannot be written whole.
-    if (!FetchPackets(n, packets))
+    const bool fetched = FetchPackets(n, packets);
+    JournalRead(journal, 2, packets, fetched);
+    if (!fetched)
         return -1;
-    BarcodeCsvWriter writer;
-    if (!writer.Create())
+    if (!WriteCsv(packets, journal))
         return -1;
-    for (const Packet& p : packets) {
-        QString date;
-        QString time;
-        OpnDecodeStamp(p.stamp.data(), date, time);
-        const QString line = writer.WriteLine(QString::fromLatin1(p.code), date, time);
-        if (progpar.debug)
-            display().log_line(line);
-    }
-    return writer.Close() ? 1 : -1;
+    g_delivered = std::move(packets);
+    return 1;
 }
 
 void TimerOPNComopenTimer() {
@@ -283,6 +401,7 @@ void OpnCycle(ShopAccess& shop) {
     if (progpar.device != 1)
         return;
     Stop(Timers.TimerOPN);
+    CycleRunningScope running;
     const int32_t target = browserrecord.mode;
     const bool found = IsShop(target) ? shop.find_window(target) : true;
     const int32_t state = OpnPoll();
@@ -329,13 +448,30 @@ void OpnCycle(ShopAccess& shop) {
         if (result > 0) {
             d.log_line(Text(msg::TransferOk));
             if (!(progpar.debug && progpar.donotdelete))
-                csp2ClearData();
+                ClearWhenDelivered(shop, target);
         } else if (result < 0) {
             d.log_line(Text(msg::TransferFailed));
         }
     }
     if (!vanished)
         Start(Timers.TimerOPN);
+}
+
+QString OpnPacketShopLine(int32_t shop, const QByteArray& packet) {
+    Packet p;
+    return PacketFromRaw(packet, p) ? ShopLine(shop, p) : QString();
+}
+
+bool OpnPacketsToCsv(const QList<QByteArray>& packets) {
+    std::vector<Packet> all;
+    for (const QByteArray& raw : packets) {
+        Packet p;
+        if (!PacketFromRaw(raw, p))
+            return false;
+        all.push_back(std::move(p));
+    }
+    JournalWriter unrecorded;
+    return WriteCsv(all, unrecorded);
 }
 
 }  // namespace vt

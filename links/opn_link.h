@@ -7,6 +7,8 @@
 // The desktop (shop window search, keystroke delivery) reaches the cycle
 // through ShopAccess, so the cycle runs in tests without a display.
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -58,5 +60,11 @@ void OpnDecodeStamp(const uint8_t* stamp, QString& date, QString& time);
 // The same from the library's stamp text ("hh:mm:ss AM mm/dd/yy"), of
 // which the first 22 bytes are read.
 void OpnStampTextToDateTime(const char* text, QString& date, QString& time);
+
+// A journal line of the OPN-2001 (a packet as the library handed it out):
+// the line it becomes for `shop`, and the barcode CSV of such lines. A line
+// too short for a packet becomes an empty line / fails the file.
+QString OpnPacketShopLine(int32_t shop, const QByteArray& packet);
+bool OpnPacketsToCsv(const QList<QByteArray>& packets);
 
 }  // namespace vt

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "app/ui_seam.h"
 #include "platform/profile_file.h"
@@ -170,6 +171,8 @@ void LoadSettings() {
     p.alwaysforeground = ini.read_bool(u"PARAMETER", u"AlwaysForeground", true);
     p.language = ini.read_integer(u"PARAMETER", u"Language", 0);
     p.keysendmode = ini.read_integer(u"PARAMETER", u"Keysendmode", 1);
+    // Kept out of the settings dialog and not written back, as Keysendmode.
+    p.journaldays = std::max(0, ini.read_integer(u"PARAMETER", u"JournalDays", 90));
     p.csvdir = LoadDirectory(ini, QStringLiteral("CSV"));
     p.opn_csvdir = LoadDirectory(ini, QStringLiteral("CSVOPN2001"));
     p.ugsdir = LoadDirectory(ini, QStringLiteral("UGS"));

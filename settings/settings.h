@@ -52,6 +52,8 @@ struct progparstruct {
     bool opn_csvoverwrite = false;
     bool ugs_overwrite = false;
     QString praefix;
+    // Days the transfer journal keeps its entries; 0 keeps none.
+    int32_t journaldays = 90;
 };
 
 struct separatortype {

@@ -52,6 +52,14 @@ defaults to the simulator's start. Codes may hold any byte but TAB and LF.
      truncate          the answer stops half-way
      oversize          the upload carries one more record of 120 code bytes
      battery-low       the interrogation reports status 22 (battery low)
+  --scan-after-upload CODE
+                       a barcode scanned while an upload is being delivered:
+                       added to the barcodes right after that upload
+  --change-after-upload CODE
+                       the first barcode is replaced by CODE right after that
+                       upload (the content changed otherwise)
+  --after-upload N     which upload, counted from 0 (default 1: the host's
+                       question for data is upload 0, its read upload 1)
   --help               this text
 
 Requests are [opcode] 02 [n] [n payload bytes] [00 when n > 0] [CRC hi lo];
@@ -76,6 +84,9 @@ struct Options {
     int ascii_mode = 1;
     int rtc_mode = 1;
     std::vector<Fault> faults;
+    std::string scan_after_upload;
+    std::string change_after_upload;
+    long after_upload = 1;
 };
 
 struct RequestName {
@@ -249,6 +260,15 @@ class Scanner {
             records_.clear();
         } else if (opcode == csp2::kPowerDown) {
             wire_.Log("POWER DOWN");
+        } else if (opcode == csp2::kUpload && occurrence == opt_.after_upload) {
+            if (!opt_.scan_after_upload.empty()) {
+                records_.push_back(csp2::MakeRecord(1, opt_.scan_after_upload, clock_));
+                wire_.Log("SCAN %s", opt_.scan_after_upload.c_str());
+            }
+            if (!opt_.change_after_upload.empty() && !records_.empty()) {
+                records_.front() = csp2::MakeRecord(1, opt_.change_after_upload, clock_);
+                wire_.Log("CHANGE %s", opt_.change_after_upload.c_str());
+            }
         }
     }
 
@@ -392,6 +412,12 @@ int main(int argc, char** argv) {
             if (!ParseFault(v, f))
                 return Usage(("unknown fault " + std::string(v)).c_str());
             opt.faults.push_back(f);
+        } else if (a == "--scan-after-upload") {
+            opt.scan_after_upload = v;
+        } else if (a == "--change-after-upload") {
+            opt.change_after_upload = v;
+        } else if (a == "--after-upload" && sim::ParseLong(v, n)) {
+            opt.after_upload = n;
         } else if (a == "--baud" && sim::ParseLong(v, n)) {
             opt.baud = n;
         } else if (a == "--ascii-mode" && sim::ParseLong(v, n) && n < 256) {

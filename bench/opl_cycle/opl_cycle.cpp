@@ -5,6 +5,8 @@
 //      against their floor: the serial time, the fixed 1 s pause before a
 //      shop file, and in mode 0 the 70 ms of specified waits a line;
 //  (c) the CPU the running program uses over 60 s with no scanner attached.
+// (a) and (b) run with the transfer journal off (JournalDays=0) and then on,
+// in the same run, and print what the journal costs.
 
 #include <signal.h>
 
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tests/support/e2e_desktop.h"
@@ -132,7 +135,12 @@ bool AnswerConfirmation(QElapsedTimer& clock) {
     return false;
 }
 
-void CsvDownload() {
+// JournalDays=0 turns the journal off; the default keeps it on.
+QString JournalKey(bool journal) {
+    return journal ? QString() : QStringLiteral("JournalDays=0\r\n");
+}
+
+double CsvDownload(bool journal) {
     constexpr int kRecords = 10000;
     vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     QList<QByteArray> lines;
@@ -143,31 +151,34 @@ void CsvDownload() {
     }
     sim.set_file(2, lines);
     if (!sim.start({"--baud", "115200", "--drop-after-end"}))
-        return;
-    Run run("");
+        return 0;
+    Run run(QStringLiteral("[PARAMETER]\r\n") + JournalKey(journal));
     if (!run.Start(sim.pty_path()))
-        return;
+        return 0;
     if (!WaitFor([&] { return LogHas(sim, "RX HMS3"); }, 20000))
-        return;
+        return 0;
     QElapsedTimer t;
     t.start();
     if (!WaitFor([&] { return run.Exported(); }, 120000)) {
         std::printf("(a) no export\n");
-        return;
+        return 0;
     }
     const double seconds = t.elapsed() / 1000.0;
     const double wire = kRecords * (81.0 + kFrameOverhead) / kBytesPerSecond;
-    std::printf("(a) %d-record CSV downloaded and exported in %.2f s; line limit %.2f s: %.1f %%\n",
-                kRecords, seconds, wire, 100.0 * wire / seconds);
+    std::printf(
+        "(a) journal %s: %d-record CSV downloaded and exported in %.2f s; line limit %.2f s: "
+        "%.1f %%\n",
+        journal ? "on " : "off", kRecords, seconds, wire, 100.0 * wire / seconds);
+    return seconds;
 }
 
-void ShopFile(int mode) {
+double ShopFile(int mode, bool journal) {
     constexpr int kRecords = 500;
     const QString title = "Bench Bestellformular";
     vt::test::OrderForm form;
     if (!form.open(title)) {
         std::printf("(b) Chromium did not open\n");
-        return;
+        return 0;
     }
     vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     QList<QByteArray> lines;
@@ -179,22 +190,22 @@ void ShopFile(int mode) {
     }
     sim.set_file(0, lines);
     if (!sim.start({"--baud", "115200", "--drop-after-end"}))
-        return;
+        return 0;
     // The batch is pasted where the cursor is: in the order field.
     RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::number(form.window())});
     RunOnDesktop("xdotool", {"key", "alt+i"});
     Run run(
         QString(
-            "[PARAMETER]\r\nKeysendmode=%1\r\n[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
+            "[PARAMETER]\r\nKeysendmode=%1\r\n%3[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
             "FormTitle=%2\r\nAccessKey=I\r\n")
             .arg(mode)
-            .arg(title));
+            .arg(title, JournalKey(journal)));
     if (!run.Start(sim.pty_path()))
-        return;
+        return 0;
     QElapsedTimer t;
     if (!AnswerConfirmation(t)) {
         std::printf("(b) no confirmation box\n");
-        return;
+        return 0;
     }
     const bool arrived = WaitFor([&] { return form.field_text() == expected; }, 300000);
     const double seconds = t.elapsed() / 1000.0;
@@ -211,10 +222,19 @@ void ShopFile(int mode) {
     const double wire = kRecords * (35.0 + kFrameOverhead) / kBytesPerSecond;
     const double floor = wire + 1.0 + (mode == 0 ? kRecords * 0.070 : 0.0);
     std::printf(
-        "(b) mode %d: %d shop records %s in %.2f s; floor %.2f s (serial %.2f s + 1 s pause%s): "
-        "%.2f x\n",
-        mode, kRecords, arrived ? "arrived exactly" : "DID NOT ARRIVE", seconds, floor, wire,
-        mode == 0 ? " + 70 ms a line" : "", seconds / floor);
+        "(b) journal %s, mode %d: %d shop records %s in %.2f s; floor %.2f s (serial %.2f s + 1 s "
+        "pause%s): %.2f x\n",
+        journal ? "on " : "off", mode, kRecords, arrived ? "arrived exactly" : "DID NOT ARRIVE",
+        seconds, floor, wire, mode == 0 ? " + 70 ms a line" : "", seconds / floor);
+    return arrived ? seconds : 0;
+}
+
+// Off first, then on, in the same run; the journal's share of the time.
+void JournalCost(const char* part, const std::function<double(bool)>& measure) {
+    const double off = measure(false);
+    const double on = measure(true);
+    if (off > 0 && on > 0)
+        std::printf("%s journal on costs %+.1f %% against off\n", part, 100.0 * (on - off) / off);
 }
 
 void Idle() {
@@ -244,11 +264,11 @@ int main(int argc, char** argv) {
         parts = {"a", "b0", "b1", "c"};
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (parts.contains("a"))
-        CsvDownload();
+        JournalCost("(a)", CsvDownload);
     if (parts.contains("b0"))
-        ShopFile(0);
+        JournalCost("(b) mode 0:", [](bool journal) { return ShopFile(0, journal); });
     if (parts.contains("b1"))
-        ShopFile(1);
+        JournalCost("(b) mode 1:", [](bool journal) { return ShopFile(1, journal); });
     if (parts.contains("c"))
         Idle();
     return 0;

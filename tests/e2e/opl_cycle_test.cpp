@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMap>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -16,6 +17,7 @@
 #include <QThread>
 #include <memory>
 
+#include "links/journal.h"
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/qt_print.h"
@@ -202,6 +204,34 @@ TEST_F(OplCycle, EveryFileReachesItsTargetLineByLine) {
     EXPECT_EQ(Exports("ugs", "UGS").size(), 1);
     EXPECT_EQ(shop_.field_text(), "4711\t12\n0815\t3\n");
     EXPECT_EQ(QDir(dir_.filePath("Temp")).entryList(QDir::Files).size(), 4) << "working files";
+
+    // Every file of the cycle is in the journal, exactly as received, with
+    // what became of it.
+    const QList<JournalEntry> entries = ReadJournal(dir_.filePath("Journal"));
+    ASSERT_EQ(entries.size(), 4);
+    QMap<int32_t, JournalEntry> by_target;
+    for (const JournalEntry& e : entries) {
+        EXPECT_EQ(e.state, JournalEntry::State::Complete) << e.path;
+        EXPECT_EQ(e.device, "OPL-98xx");
+        by_target[e.target] = e;
+    }
+    ASSERT_EQ(by_target.size(), 4);
+    EXPECT_EQ(by_target[0].lines, (QList<QByteArray>{ShopRecord("4711", "12"),
+                                                     ShopRecord("X;0815;Y", "3")}));
+    EXPECT_EQ(by_target[1].lines, (QList<QByteArray>{ShopRecord("S-100", "1"),
+                                                     ShopRecord("S-200", "4")}));
+    EXPECT_EQ(by_target[2].lines, (QList<QByteArray>{CsvRecord("4711", "12"),
+                                                     CsvRecord("0815", "3")}));
+    EXPECT_EQ(by_target[3].lines, (QList<QByteArray>{UgsRecord("4711", "12"),
+                                                     UgsRecord("0815", "3")}));
+    EXPECT_EQ(by_target[0].outcome, JournalOutcome::Pasted);
+    EXPECT_TRUE(by_target[0].outcome_text.contains(kShopTitle)) << by_target[0].outcome_text;
+    EXPECT_EQ(by_target[1].outcome, JournalOutcome::Pasted);
+    EXPECT_TRUE(by_target[1].outcome_text.contains(kSimpleTitle)) << by_target[1].outcome_text;
+    EXPECT_EQ(by_target[2].outcome, JournalOutcome::Exported);
+    EXPECT_EQ(by_target[2].outcome_text, dir_.filePath("csv/" + Exports("csv", "CSV").value(0)));
+    EXPECT_EQ(by_target[3].outcome, JournalOutcome::Exported);
+    EXPECT_EQ(by_target[3].outcome_text, dir_.filePath("ugs/" + Exports("ugs", "UGS").value(0)));
 }
 
 TEST_F(OplCycle, BatchModePastesEachShopFileAtOnce) {
@@ -330,6 +360,45 @@ TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
     ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
     EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
     EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
+// The program killed in the middle of a download: its journal entry reads
+// as incomplete with the lines that had arrived, the scanner still holds the
+// file, and the next run's download makes a complete entry of its own.
+TEST_F(OplCycle, KilledDuringADownloadLeavesAnIncompleteEntry) {
+    QList<QByteArray> many;
+    for (int i = 0; i < 600; ++i)
+        many << CsvRecord("A" + QByteArray::number(10000 + i), "1");
+    sim_.set_file(2, many);
+    sim_.set_file(3, {});
+    StartAll(0, {"--baud", "38400"}, false);
+    const QString journal = dir_.filePath("Journal");
+    QElapsedTimer t;
+    t.start();
+    qsizetype arrived = 0;
+    while (arrived < 20 && t.elapsed() < 20000) {
+        PumpEvents(50);
+        arrived = ReadJournal(journal).value(0).lines.size();
+    }
+    ASSERT_GE(arrived, 20);
+    ::kill(static_cast<pid_t>(program_.processId()), SIGKILL);
+    ASSERT_TRUE(program_.waitForFinished(5000));
+    EXPECT_EQ(Count("DROP 2"), 0) << "the scanner keeps the file";
+
+    QList<JournalEntry> entries = ReadJournal(journal);
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].state, JournalEntry::State::Incomplete);
+    ASSERT_GE(entries[0].lines.size(), arrived);
+    EXPECT_LT(entries[0].lines.size(), many.size());
+    EXPECT_EQ(entries[0].lines, many.mid(0, entries[0].lines.size()));
+
+    program_.start(QStringLiteral(VT_BIN_DIR "/VantorTrans"), {});
+    ASSERT_TRUE(program_.waitForStarted(5000));
+    ASSERT_TRUE(WaitForCount("DROP 2", 1, 60000));
+    entries = ReadJournal(journal);
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].state, JournalEntry::State::Complete);
+    EXPECT_EQ(entries[0].lines, many);
+    EXPECT_EQ(entries[1].state, JournalEntry::State::Incomplete);
+    ASSERT_TRUE(WaitForExport("csv", "CSV", 10000));
 }
 
 TEST_F(OplCycle, ScannerHangingUpInTheMiddleOfAFileLeavesItUnexported) {

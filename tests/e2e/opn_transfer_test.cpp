@@ -52,6 +52,8 @@ class TrayWatch final : public Display {
         this->ready = ready;
         inner_.update_tray(ready, tooltip);
     }
+    bool current_tray_ready() const override { return inner_.current_tray_ready(); }
+    QString current_tray_tip() const override { return inner_.current_tray_tip(); }
     QString tip;
     bool ready = true;
 

@@ -58,6 +58,8 @@ class RecordingDisplay final : public Display {
         tray_tip = tooltip;
         ++tray_updates;
     }
+    bool current_tray_ready() const override { return tray_ready; }
+    QString current_tray_tip() const override { return tray_tip; }
     bool tray_ready = true;
     QString tray_tip;
     int tray_updates = 0;

@@ -106,6 +106,28 @@ TEST_F(OplProtocolTest, FramesAreAcknowledgedOnlyWhenWellFormed) {
     }
 }
 
+// What must be on disk before the scanner may forget a file runs before the
+// end marker's ACK leaves, and only for the end marker.
+TEST_F(OplProtocolTest, TheEndHookRunsBeforeTheEndMarkerIsAcknowledged) {
+    QStringList seen;
+    QByteArray line;
+    {
+        OplBeforeEndAck hook([&] { seen << "hook, scanner got: " + pty.receive(100).toHex(); });
+        pty.send(Frame("4711"));
+        EXPECT_TRUE(OplReadLine(line, false));
+        EXPECT_EQ(pty.receive(500), kAck);
+        EXPECT_TRUE(seen.isEmpty()) << "not for a line";
+        pty.send(kEnd);
+        EXPECT_TRUE(OplReadLine(line, false));
+        EXPECT_EQ(seen, QStringList{"hook, scanner got: "});
+        EXPECT_EQ(pty.receive(500), kAck);
+    }
+    pty.send(kEnd);
+    EXPECT_TRUE(OplReadLine(line, false));
+    EXPECT_EQ(seen.size(), 1) << "the hook ends with its object";
+    EXPECT_EQ(pty.receive(500), kAck);
+}
+
 TEST_F(OplProtocolTest, BytesAfterAnEtxSpoilTheNextLine) {
     pty.send(Frame("first") + "XY" + Frame("second"));
     QByteArray line;

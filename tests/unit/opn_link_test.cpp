@@ -12,6 +12,7 @@
 
 #include "app/main_timers.h"
 #include "csp2/csp2.h"
+#include "links/journal.h"
 #include "tests/support/com_ports.h"
 #include "tests/support/opn_sim.h"
 #include "tests/support/recording_ui.h"
@@ -414,6 +415,87 @@ TEST_F(OpnLinkTest, MiraboWritesTheBarcodeCsvWithoutAsking) {
     EXPECT_TRUE(dialogs.boxes[0].text.startsWith("Fehler beim öffnen der Datei : "));
     EXPECT_EQ(display.log, QStringList{"Übertragungsfehler"});
     EXPECT_EQ(Clears(), 0);
+}
+
+// Every read is in the journal, as the packets came, before the scanner is
+// cleared; a read that failed is kept as failed and nothing is cleared.
+TEST_F(OpnLinkTest, EveryReadIsJournaledWithItsOutcome) {
+    browserrecord.title = QStringLiteral("Bestellformular");
+    Start({{"4711", 1}, {"40123455", 10}});
+    Cycle();
+    ASSERT_EQ(Clears(), 1);
+    QList<JournalEntry> entries = ReadJournal(JournalDir());
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].state, JournalEntry::State::Complete);
+    EXPECT_EQ(entries[0].device, "OPN-2001");
+    EXPECT_EQ(entries[0].target, int32_t(JournalTarget::BrandShop));
+    ASSERT_EQ(entries[0].lines.size(), 2);
+    // Length byte, symbology, code, four stamp bytes.
+    EXPECT_EQ(entries[0].lines[1].mid(1, 9), QByteArray("\x0a" "40123455"));
+    EXPECT_EQ(entries[0].lines[1].size(), 14);
+    EXPECT_EQ(entries[0].outcome, JournalOutcome::Pasted);
+    EXPECT_EQ(entries[0].outcome_text, "Bestellformular");
+
+    sim.stop();
+    Start({{"4711", 1}, {QByteArray(120, '9'), 1}});
+    Cycle();
+    EXPECT_EQ(Clears(), 0);
+    entries = ReadJournal(JournalDir());
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].outcome, JournalOutcome::Failed);
+    EXPECT_EQ(entries[0].outcome_text, "Übertragungsfehler");
+    EXPECT_NE(entries[0].state, JournalEntry::State::Complete);
+    EXPECT_EQ(entries[0].lines.size(), 1) << "the packet that could be fetched";
+}
+
+// A barcode scanned while the transfer was delivering reaches the shop in
+// the same transfer, and only then is the scanner cleared.
+TEST_F(OpnLinkTest, ABarcodeScannedDuringTheDeliveryIsDeliveredBeforeTheClear) {
+    Start({{"4711", 1}, {"0815", 1}}, {"--scan-after-upload", "4712"});
+    Cycle();
+    EXPECT_EQ(shop.lines, QStringList({"4711\t1", "0815\t1", "4712\t1"}));
+    EXPECT_EQ(dialogs.boxes.size(), 1u) << "one transfer, one confirmation";
+    EXPECT_EQ(sim.log_lines("CLEAR"), QStringList{"CLEAR 3 barcodes"});
+    EXPECT_EQ(display.log, QStringList{"Übertragung erfolgreich"});
+    const QList<JournalEntry> entries = ReadJournal(JournalDir());
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].lines.size(), 1);  // the late barcode, on its own
+    EXPECT_EQ(entries[1].lines.size(), 2);
+
+    Cycle();
+    EXPECT_TRUE(shop.lines.isEmpty());
+}
+
+TEST_F(OpnLinkTest, AScannerWhoseContentChangedOtherwiseIsNotCleared) {
+    Start({{"4711", 1}, {"0815", 1}}, {"--change-after-upload", "9999"});
+    Cycle();
+    EXPECT_EQ(shop.lines, QStringList({"4711\t1", "0815\t1"}));
+    EXPECT_EQ(Clears(), 0);
+    EXPECT_EQ(display.log,
+              QStringList({"Übertragung erfolgreich",
+                           "MDE nicht gelöscht: der Inhalt hat sich während der Übertragung "
+                           "geändert."}));
+}
+
+// The barcode CSV: the late barcode goes into a file of its own.
+TEST_F(OpnLinkTest, ABarcodeScannedDuringACsvExportGetsItsOwnFile) {
+    BrandId = 1;
+    browserrecord.mode = 2;
+    progpar.opn_csvdir = WithTrailingSeparator(ports.folder() + "/out");
+    progpar.opn_csvfilename = QStringLiteral("BARCODES.CSV");
+    progpar.opn_csvpos = {0, 1, 2};
+    QDir().mkpath(progpar.opn_csvdir);
+    Start({{"4711", 1}}, {"--scan-after-upload", "0815"});
+    Cycle();
+    const QStringList files = QDir(progpar.opn_csvdir).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 2);
+    QByteArray both;
+    for (const QString& f : files)
+        both += test::read_file(progpar.opn_csvdir + f);
+    EXPECT_TRUE(both.startsWith("4711;") || both.startsWith("0815;")) << both.constData();
+    EXPECT_EQ(both.count("4711;"), 1);
+    EXPECT_EQ(both.count("0815;"), 1);
+    EXPECT_EQ(sim.log_lines("CLEAR"), QStringList{"CLEAR 2 barcodes"});
 }
 
 TEST_F(OpnLinkTest, OnlyTheOpnDeviceRunsTheCycle) {

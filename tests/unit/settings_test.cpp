@@ -64,6 +64,7 @@ TEST_F(SettingsTest, MissingFileGivesTheDefaults) {
     EXPECT_EQ(p.accesskey[1], "I");
     EXPECT_EQ(p.accesskey[0], "");
     EXPECT_EQ(browserrecord.mode, 0);
+    EXPECT_EQ(p.journaldays, 90);
 }
 
 TEST_F(SettingsTest, CsvPosConversion) {
@@ -103,8 +104,9 @@ TEST_F(SettingsTest, OpnCsvPosOutsideItsThreeFieldsTakesItsOwnPlace) {
 
 TEST_F(SettingsTest, EditedValuesOutOfRangeAreCorrected) {
     ini("[PORT]\r\nDevice=7\r\n[CSV]\r\nSeparator=9\r\n[CSVOPN2001]\r\nSeparator=-1\r\n"
-        "[Browser]\r\nActiveBrowser=2\r\n");
+        "[Browser]\r\nActiveBrowser=2\r\n[PARAMETER]\r\nJournalDays=-5\r\n");
     LoadSettings();
+    EXPECT_EQ(progpar.journaldays, 0) << "a negative number of days keeps nothing";
     EXPECT_EQ(progpar.device, 0);
     EXPECT_EQ(progpar.csvseparator, 0);
     EXPECT_EQ(progpar.opn_csvseparator, 0);
@@ -179,7 +181,7 @@ TEST_F(SettingsTest, BrandSectionsAndBrandDependentKeys) {
 
 TEST_F(SettingsTest, IniOnlyKeysSurviveSaves) {
     const QByteArray text =
-        "[PARAMETER]\r\nKeysendmode=2\r\nLanguage=3\r\nAlwaysForeground=0\r\n"
+        "[PARAMETER]\r\nKeysendmode=2\r\nLanguage=3\r\nAlwaysForeground=0\r\nJournalDays=0\r\n"
         "[Simple System]\r\nAccessKey=Q\r\n[Vantor]\r\nAccessKey=B\r\n"
         "[DEBUG]\r\nDebug=1\r\nDonotDelete=1\r\n[CSV]\r\nOverwrite=1\r\n";
     ini(text);
@@ -187,6 +189,7 @@ TEST_F(SettingsTest, IniOnlyKeysSurviveSaves) {
         use_brand(0);
         LoadSettings();
         EXPECT_EQ(progpar.keysendmode, 2);
+        EXPECT_EQ(progpar.journaldays, 0);
         EXPECT_EQ(progpar.language, 3);
         EXPECT_FALSE(progpar.alwaysforeground);
         EXPECT_EQ(progpar.accesskey[1], "Q");
@@ -196,7 +199,7 @@ TEST_F(SettingsTest, IniOnlyKeysSurviveSaves) {
     }
     const std::string after = str(read_file(IniPath()));
     for (const char* line :
-         {"Keysendmode=2\r\n", "Language=3\r\n", "AccessKey=Q\r\n", "AccessKey=B\r\n",
+         {"Keysendmode=2\r\n", "Language=3\r\n", "JournalDays=0\r\n", "AccessKey=Q\r\n", "AccessKey=B\r\n",
           "Debug=1\r\n", "DonotDelete=1\r\n", "Overwrite=1\r\n"}) {
         EXPECT_NE(after.find(line), std::string::npos) << line;
     }
