@@ -360,6 +360,8 @@ TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
     ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 6000));
     EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
     EXPECT_TRUE(MailKeys().isEmpty()) << MailKeys().join(", ").toStdString();
+}
+
 // The program killed in the middle of a download: its journal entry reads
 // as incomplete with the lines that had arrived, the scanner still holds the
 // file, and the next run's download makes a complete entry of its own.
