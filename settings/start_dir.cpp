@@ -14,7 +14,7 @@ namespace vt {
 
 QString XdgBaseDir(const char* variable, const char* fallback) {
     const QString base = qEnvironmentVariable(variable);
-    // The specification ignores a relative value.
+    // XDG base directories must be absolute; a relative value counts as unset.
     if (base.isEmpty() || QDir::isRelativePath(base))
         return QDir::cleanPath(QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback));
     return QDir::cleanPath(base);

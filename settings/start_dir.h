@@ -12,7 +12,7 @@ namespace vt {
 
 inline constexpr const char* kUserFolderOption = "--user-folder";
 
-// A base directory of the XDG specification: $<variable> when it is an
+// An XDG base directory: $<variable> when it is an
 // absolute path, else ~/<fallback> (".local/share", ".config").
 QString XdgBaseDir(const char* variable, const char* fallback);
 

@@ -252,6 +252,12 @@ TEST_F(UserPaths, CloseBoxOfTheDialogKeepsTheChoiceAndTheCloseIsConfirmed) {
     ClickAt(r.value("x").toInt() + 8, r.value("y").toInt() + r.value("h").toInt() / 2);
     const auto ticked = program.widget(kSettings, "CheckBox103");
     ASSERT_TRUE(ticked && ticked->value("checked").toBool()) << "a click ticks the box";
+    const auto login = program.widget(kSettings, "CheckBox104");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->value("text").toString(), "Beim Anmelden starten");
+    EXPECT_FALSE(login->value("checked").toBool());
+    const QJsonObject l = login->value("rect").toObject();
+    ClickAt(l.value("x").toInt() + 8, l.value("y").toInt() + l.value("h").toInt() / 2);
     Keys("alt+F4");
     ASSERT_TRUE(program.gone(kSettings)) << "the close box closes the dialog";
 
@@ -260,6 +266,12 @@ TEST_F(UserPaths, CloseBoxOfTheDialogKeepsTheChoiceAndTheCloseIsConfirmed) {
     const auto kept = program.widget(kSettings, "CheckBox103");
     ASSERT_TRUE(kept);
     EXPECT_TRUE(kept->value("checked").toBool());
+    const QStringList entries =
+        QDir(program.file("config/autostart")).entryList({"*.desktop"}, QDir::Files);
+    EXPECT_EQ(entries.size(), 1) << "\"Beim Anmelden starten\" writes the autostart entry";
+    const auto login_kept = program.widget(kSettings, "CheckBox104");
+    ASSERT_TRUE(login_kept);
+    EXPECT_TRUE(login_kept->value("checked").toBool()) << "the box shows the entry";
     ASSERT_TRUE(ClickWidget(program, kSettings, "ButtonBeenden"));
     ASSERT_TRUE(program.gone(kSettings));
     ASSERT_TRUE(program.widget(kVantorCaption, "StatusPanel"));

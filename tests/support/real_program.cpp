@@ -61,6 +61,8 @@ QByteArray RealProgram::ini() const {
 bool RealProgram::start() {
     QProcessEnvironment env = DesktopEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    // The user's own configuration (the autostart folder) stays in the test's folder.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(VT_TEST_PLUGIN_DIR));
     env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("vtuiprobe:") + probe_.path());
     process_.setProcessEnvironment(env);

@@ -162,11 +162,11 @@ class UiProbePlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "ui_probe.json")
   public:
-    QObject* create(const QString& key, const QString& specification) override {
+    QObject* create(const QString& key, const QString& folder) override {
         if (key.compare(QLatin1String("vtuiprobe"), Qt::CaseInsensitive) != 0 ||
-            specification.isEmpty())
+            folder.isEmpty())
             return nullptr;
-        return new Probe(specification);
+        return new Probe(folder);
     }
 };
 
