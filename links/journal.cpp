@@ -217,6 +217,10 @@ JournalEntry ParseJournalEntry(const QByteArray& data) {
         const char tag = head[0];
         if (!magic && tag != 'V')
             return damaged();
+        // The writer puts nothing but outcomes after the end record; anything
+        // else there was added by hand and could make a torn entry look whole.
+        if (ended && tag != 'P' && tag != 'X' && tag != 'N')
+            return damaged();
         switch (tag) {
             case 'V':
                 if (magic || payload != kMagic)

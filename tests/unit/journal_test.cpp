@@ -140,7 +140,9 @@ TEST_F(JournalTest, HandEditedEntriesReadAsDamaged) {
     QByteArray negative = good;
     negative.replace("L 4\n4711", "L -4\n4711");
     const QByteArray foreign = "Artikel;Menge\n4711;5\n";
-    for (const QByteArray& bad : {longer, count, target, negative, foreign}) {
+    // A record behind the end: torn by a crash, it would leave the end intact.
+    const QByteArray trailing = good + "D 3\nOPL\n";
+    for (const QByteArray& bad : {longer, count, target, negative, foreign, trailing}) {
         EXPECT_EQ(ParseJournalEntry(bad).state, JournalEntry::State::Damaged) << bad.constData();
     }
     // The window lists damaged entries with the rest.
