@@ -193,7 +193,10 @@ int32_t OplReceiveFile(int index) {
 }
 
 void TimerOPLTimer() {
-    if (progpar.device != 0)
+    // A resend from "Verlauf" pumps events while it types; a cycle started
+    // from inside it would talk to the scanner and search the shop windows
+    // anew under the resend's feet. The timer fires again afterwards.
+    if (progpar.device != 0 || CycleRunning)
         return;
     if (Timers.TimerOPL)
         Timers.TimerOPL->stop();

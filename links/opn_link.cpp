@@ -398,7 +398,8 @@ void TimerOPNComopenTimer() {
 }
 
 void OpnCycle(ShopAccess& shop) {
-    if (progpar.device != 1)
+    // Not inside a resend from "Verlauf" (see TimerOPLTimer).
+    if (progpar.device != 1 || CycleRunning)
         return;
     Stop(Timers.TimerOPN);
     CycleRunningScope running;
