@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -61,6 +62,10 @@ shop), 2 (CSV), 3 (UGS). A missing file is reported with 0 records.
                        a line within N ms (default 5000)
   --gap-ms N           length of the pause of the "gap" fault (default 3000)
   --endless-bytes N    bytes of the "endless" line (default 12288)
+  --watch-dir DIR      the moment a file's end marker is acknowledged, log
+                       the size of every file in DIR ("AT-END-ACK <name>
+                       <bytes>"), so a test sees what the host had written
+                       before it let the scanner forget the file
   --link PATH          keep a symbolic link at PATH to the current terminal
   --reconnect-ms N     the "hangup" fault closes the terminal and, N ms later,
                        opens a new one (and moves --link to it) instead of
@@ -135,6 +140,7 @@ struct Options {
     unsigned long seed = 1;
     bool generate = false;
     int max_lines = 8;
+    std::string watch_dir;
 };
 
 volatile sig_atomic_t g_stop = 0;
@@ -388,9 +394,22 @@ private:
                 return false;
             }
             if (!AwaitAck()) return false;
+            if (end) LogWatchedFiles();
         }
         wire_.Log("DONE %s %zu frames", cmd.c_str(), payloads.size());
         return true;
+    }
+
+    void LogWatchedFiles() {
+        if (opt_.watch_dir.empty()) return;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(opt_.watch_dir, ec)) {
+            std::error_code size_ec;
+            const auto size = e.file_size(size_ec);
+            if (!size_ec)
+                wire_.Log("AT-END-ACK %s %llu", e.path().filename().c_str(),
+                          static_cast<unsigned long long>(size));
+        }
     }
 
     bool AwaitAck() {
@@ -501,6 +520,8 @@ int main(int argc, char** argv) {
             opt.gap_ms = int(n);
         } else if (a == "--endless-bytes" && sim::ParseLong(v, n)) {
             opt.endless_bytes = n;
+        } else if (a == "--watch-dir") {
+            opt.watch_dir = v;
         } else if (a == "--link") {
             opt.link = v;
         } else if (a == "--reconnect-ms" && sim::ParseLong(v, n)) {

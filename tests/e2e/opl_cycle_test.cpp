@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMap>
 #include <QPixmap>
@@ -188,7 +189,7 @@ QByteArray UgsExport() {
 }
 
 TEST_F(OplCycle, EveryFileReachesItsTargetLineByLine) {
-    StartAll(0, {});
+    StartAll(0, {"--watch-dir", dir_.filePath("Journal")});
     ASSERT_TRUE(WaitForExport("csv", "CSV", 20000));
     ASSERT_TRUE(WaitForExport("ugs", "UGS", 10000));
     EXPECT_EQ(ReadExport("csv", "CSV"), kCsvExport);
@@ -232,6 +233,21 @@ TEST_F(OplCycle, EveryFileReachesItsTargetLineByLine) {
     EXPECT_EQ(by_target[2].outcome_text, dir_.filePath("csv/" + Exports("csv", "CSV").value(0)));
     EXPECT_EQ(by_target[3].outcome, JournalOutcome::Exported);
     EXPECT_EQ(by_target[3].outcome_text, dir_.filePath("ugs/" + Exports("ugs", "UGS").value(0)));
+
+    // What each entry held on disk the moment the scanner saw its end marker
+    // acknowledged: the first time the simulator lists an entry is at the end
+    // of its own file, and already then the entry must be whole.
+    for (const JournalEntry& e : entries) {
+        const QString name = QFileInfo(e.path).fileName();
+        const QStringList seen = sim_.log_lines("AT-END-ACK " + name + " ");
+        ASSERT_FALSE(seen.isEmpty()) << name.toStdString();
+        bool ok = false;
+        const qsizetype size = seen.first().section(' ', 2, 2).toLongLong(&ok);
+        ASSERT_TRUE(ok) << seen.first().toStdString();
+        const JournalEntry at_ack = ParseJournalEntry(read_file(e.path).left(size));
+        EXPECT_EQ(at_ack.state, JournalEntry::State::Complete) << name.toStdString();
+        EXPECT_EQ(at_ack.lines, e.lines) << name.toStdString();
+    }
 }
 
 TEST_F(OplCycle, BatchModePastesEachShopFileAtOnce) {
