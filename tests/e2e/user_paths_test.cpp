@@ -12,11 +12,13 @@
 #include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
+#include <memory>
 
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/opn_sim.h"
 #include "tests/support/real_program.h"
+#include "tests/support/temp_files.h"
 
 namespace vt::test {
 namespace {
@@ -30,6 +32,10 @@ QByteArray CsvRecord(const QByteArray& article, const QByteArray& quantity) {
     return QByteArray("KST-1").leftJustified(12, ' ') + ' ' +
            QByteArray("LAGER").leftJustified(12, ' ') + ' ' + article.leftJustified(28, ' ') + ' ' +
            quantity.rightJustified(6, ' ') + " 31.01.2024 14:05:09";
+}
+
+QByteArray ShopRecord(const QByteArray& article, const QByteArray& quantity) {
+    return article.leftJustified(28, ' ') + ' ' + quantity.rightJustified(6, ' ');
 }
 
 int Polls(const OplSim& sim) {
@@ -381,6 +387,154 @@ TEST_F(UserPaths, ShopTabAndExportFoldersChosenInTheDialogAreUsed) {
         << ini.constData();
     EXPECT_TRUE(ini.contains(("UGS=" + program.file("UGS-Neu") + "/\r\n").toUtf8()))
         << ini.constData();
+}
+
+// "Verlauf" from the menu bar after a cycle: the brand shop's entry sent
+// again goes through the confirmation box into a fresh order form, each line
+// once; the CSV entry sent again is a second export, byte for byte the first.
+TEST_F(UserPaths, VerlaufSendsAShopEntryAndACsvEntryAgain) {
+    const QString form_title = QStringLiteral("Verlauf Bestellformular");
+    const QString history = QStringLiteral("Verlauf");
+    const QString confirm = QStringLiteral("Bestätigen");
+    const QString lines = QStringLiteral("4711\t12\n0815\t3\n");
+    auto first = std::make_unique<OrderForm>();
+    ASSERT_TRUE(first->open(form_title));
+    RealProgram program;
+    const QString link = program.file("scanner-link");
+    QDir(program.dir()).mkdir("csv");
+    program.write_ini(QString("[PORT]\r\nPort=COM3\r\n[Ports]\r\nCOM3=%1\r\n"
+                              "[PARAMETER]\r\nKeysendmode=0\r\n"
+                              "[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%2\r\n"
+                              "AccessKey=I\r\n[Directory]\r\nCSV=%3/\r\n")
+                          .arg(link, form_title, program.file("csv"))
+                          .toUtf8());
+    ASSERT_TRUE(program.start());
+    OplSim opl(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    opl.set_file(0, {ShopRecord("4711", "12"), ShopRecord("0815", "3")});
+    opl.set_file(2, {CsvRecord("4711", "12"), CsvRecord("0815", "3")});
+    ASSERT_TRUE(opl.start({"--drop-after-end", "--link", link}));
+    ASSERT_TRUE(program.window(confirm, 20000)) << "the shop file waits for the confirmation";
+    ASSERT_TRUE(ClickButton(program, confirm, "OK"));
+    auto log_list = [&] {
+        const auto main = program.main_window();
+        const auto memo = main ? Child(*main, QStringLiteral("Memo1")) : std::nullopt;
+        return memo ? memo->value("text").toString().toStdString() : std::string();
+    };
+    ASSERT_TRUE(first->wait_for_field(lines, 15000))
+        << first->field_text().toStdString() << "\n" << log_list();
+    ASSERT_TRUE(opl.wait_for_log("DROP 0", 10000));
+    ASSERT_TRUE(opl.wait_for_log("DROP 2", 10000));
+    const QStringList exports = QDir(program.file("csv")).entryList({"CSV_*"}, QDir::Files);
+    ASSERT_EQ(exports.size(), 1);
+    const QByteArray exported = read_file(program.file("csv/" + exports[0]));
+    ASSERT_FALSE(exported.isEmpty());
+
+    // The browser crashed before the order was sent: a fresh form is empty.
+    first->close();
+    first.reset();
+    OrderForm fresh;
+    ASSERT_TRUE(fresh.open(form_title));
+
+    // The program's window is brought back in front of the new browser, as
+    // the taskbar does.
+    RunOnDesktop("xdotool", {"search", "--name", "^" + kVantorCaption + "$", "windowactivate",
+                             "--sync"});
+    PumpEvents(300);
+    const auto main = program.main_window();
+    ASSERT_TRUE(main);
+    const auto bar = Child(*main, QStringLiteral("MainMenu1"));
+    ASSERT_TRUE(bar);
+    const auto item = WithText(bar->value("actions").toArray(), history);
+    ASSERT_TRUE(item) << "the menu bar has \"Verlauf\"";
+    Click(*item);
+    ASSERT_TRUE(program.window(history)) << "\"Verlauf\" opens its window";
+    auto entry_of = [&](const QString& target) -> std::optional<QJsonObject> {
+        const auto list = program.widget(history, QStringLiteral("JournalList"));
+        for (const QJsonValue& v : list ? list->value("items").toArray() : QJsonArray()) {
+            if (v.toObject().value("cells").toArray().at(2).toString() == target)
+                return v.toObject();
+        }
+        return std::nullopt;
+    };
+    const auto shop_entry = entry_of(QStringLiteral("Shop Vantor"));
+    ASSERT_TRUE(shop_entry) << "the shop file is listed";
+    EXPECT_EQ(shop_entry->value("cells").toArray().at(3).toString(), "2");
+    Click(*shop_entry);
+    ASSERT_TRUE(ClickWidget(program, history, QStringLiteral("JournalResend")));
+    ASSERT_TRUE(program.window(confirm)) << "a resend asks as a download does";
+    ASSERT_TRUE(ClickButton(program, confirm, "OK"));
+    EXPECT_TRUE(fresh.wait_for_field(lines, 15000))
+        << fresh.field_text().toStdString() << "\n" << log_list();
+    EXPECT_EQ(fresh.settle(500), lines) << "every line exactly once";
+
+    // The typing brought the browser to the front; the user comes back to
+    // "Verlauf" for the CSV file.
+    RunOnDesktop("xdotool", {"search", "--name", "^" + history + "$", "windowactivate", "--sync"});
+    PumpEvents(300);
+    const auto csv_entry = entry_of(QStringLiteral("CSV"));
+    ASSERT_TRUE(csv_entry) << "the CSV file is listed";
+    Click(*csv_entry);
+    ASSERT_TRUE(ClickWidget(program, history, QStringLiteral("JournalResend")));
+    QStringList again;
+    QElapsedTimer t;
+    t.start();
+    while (again.size() < 2 && t.elapsed() < 10000) {
+        PumpEvents(100);
+        again = QDir(program.file("csv")).entryList({"CSV_*"}, QDir::Files);
+    }
+    ASSERT_EQ(again.size(), 2) << "a second export under a new name";
+    again.removeAll(exports[0]);
+    EXPECT_EQ(read_file(program.file("csv/" + again.value(0))), exported);
+}
+
+// A paced download of 2,000 lines shows its rising count in the status bar,
+// and the bar's own text comes back afterwards.
+TEST_F(UserPaths, ALongDownloadShowsItsRisingCountInTheStatusBar) {
+    RealProgram program;
+    const QString link = program.file("scanner-link");
+    program.write_ini(QString("[PORT]\r\nPort=COM3\r\n[Ports]\r\nCOM3=%1\r\n"
+                              "[Directory]\r\nUGS=%2/\r\n")
+                          .arg(link, program.dir())
+                          .toUtf8());
+    ASSERT_TRUE(program.start());
+    QList<QByteArray> many;
+    for (int i = 0; i < 2000; ++i)
+        many << ShopRecord("A" + QByteArray::number(10000 + i), "1") + " 31.01.2024 14:05:09";
+    OplSim opl(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
+    opl.set_file(3, many);
+    ASSERT_TRUE(opl.start({"--drop-after-end", "--link", link, "--baud", "200000"}));
+    const QRegularExpression shown(QStringLiteral("^ Empfange UGS\\.TXT: (\\d+) Zeilen$"));
+    QList<int> counts;
+    QStringList seen;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 40000 && opl.log_lines("DROP 3").isEmpty()) {
+        const auto panel = program.widget(kVantorCaption, QStringLiteral("StatusPanel"), 1000);
+        const QString text = panel ? panel->value("text").toString() : QString();
+        if (seen.isEmpty() || seen.last() != text)
+            seen << text;
+        const auto m = shown.match(text);
+        if (m.hasMatch() && (counts.isEmpty() || counts.last() != m.captured(1).toInt()))
+            counts << m.captured(1).toInt();
+        PumpEvents(150);
+    }
+    ASSERT_FALSE(opl.log_lines("DROP 3").isEmpty()) << "the download ended";
+    ASSERT_GE(counts.size(), 3) << "the count was seen to move: " << seen.join(" | ").toStdString();
+    for (qsizetype i = 1; i < counts.size(); ++i)
+        EXPECT_GT(counts[i], counts[i - 1]);
+    EXPECT_LE(counts.last(), 2000);
+    const auto after = program.wait_for([&](const QJsonArray& all) -> std::optional<QJsonObject> {
+        for (const QJsonValue& v : all) {
+            const auto p = Child(v.toObject(), QStringLiteral("StatusPanel"));
+            if (p && !p->value("text").toString().trimmed().startsWith("Empfange"))
+                return p;
+        }
+        return std::nullopt;
+    }, 10000);
+    ASSERT_TRUE(after) << "the status bar's text comes back";
+    EXPECT_EQ(after->value("text").toString(), " Schnittstelle geöffnet");
+    CloseMainWindow(program);
+    EXPECT_EQ(program.wait_exit(10000), 0);
 }
 
 // The tray icon in our own notification area, the window minimised into it:

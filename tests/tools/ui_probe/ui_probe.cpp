@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -90,6 +91,19 @@ QJsonObject Describe(QWidget* w) {
             items.append(QJsonObject{
                 {"text", item->text()},
                 {"rect", Rect(list->viewport(), list->visualItemRect(item))}});
+        }
+        o["items"] = items;
+    } else if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
+        o["index"] = tree->indexOfTopLevelItem(tree->currentItem());
+        QJsonArray items;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = tree->topLevelItem(i);
+            QJsonArray cells;
+            for (int c = 0; c < tree->columnCount(); ++c)
+                cells.append(item->text(c));
+            items.append(QJsonObject{{"text", item->text(0)},
+                                     {"cells", cells},
+                                     {"rect", Rect(tree->viewport(), tree->visualItemRect(item))}});
         }
         o["items"] = items;
     } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
