@@ -21,8 +21,8 @@
 #include <utility>
 
 #include "app/jpeg_image.h"
-#include "app/main_timers.h"
-#include "app/messages.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
 #include "delivery/key_delivery.h"
 #include "links/opl_cycle.h"
 #include "links/opl_protocol.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 

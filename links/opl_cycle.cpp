@@ -5,9 +5,9 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"
 #include "delivery/key_delivery.h"

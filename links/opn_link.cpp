@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"

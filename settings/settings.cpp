@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "platform/profile_file.h"
 
 namespace vt {

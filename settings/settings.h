@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/trans_main.h"
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opn_sim.h"

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <cstring>
 
-#include "app/main_timers.h"
+#include "settings/main_timers.h"
 #include "csp2/csp2.h"
 #include "tests/support/com_ports.h"
 #include "tests/support/opn_sim.h"
