@@ -18,7 +18,6 @@
 
 namespace vt {
 
-QStringList BatchLines;
 bool FirstLine = false;
 
 namespace {

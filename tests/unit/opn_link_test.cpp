@@ -20,7 +20,7 @@
 namespace vt {
 namespace {
 
-class RecordingShop final : public ShopAccess {
+class RecordingShop final : public DeliveryChannel {
   public:
     bool find_window(int shop) override {
         calls << QStringLiteral("find %1").arg(shop);
