@@ -26,6 +26,8 @@ class RealProgram {
     // The start directory, which holds the brand's INI file.
     QString dir() const { return dir_.path(); }
     QString file(const QString& name) const { return dir_.filePath(name); }
+    // The program's XDG_RUNTIME_DIR (where its browser extension socket is).
+    QString runtime_dir() const { return runtime_.path(); }
     QString ini_path() const;
     void write_ini(const QByteArray& text) const;
     QByteArray ini() const;

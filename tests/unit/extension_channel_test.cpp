@@ -32,96 +32,14 @@
 #include "delivery/extension_peer.h"
 #include "delivery/extension_server.h"
 #include "settings/settings.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/recording_ui.h"
 
 namespace vt {
 namespace {
 
-QByteArray Json(const QJsonObject& o) {
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
-}
-
-// Plays the native host: says hello for a browser, then answers each
-// request through `answer` (an empty object: no answer at all).
-class FakeHost {
-  public:
-    using Answer = std::function<QJsonObject(const QJsonObject&)>;
-
-    FakeHost(const QString& path, const QString& browser, Answer answer)
-        : answer_(std::move(answer)) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const QByteArray p = QFile::encodeName(path);
-        std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        if (!connected_)
-            return;
-        QJsonObject hello{{"type", "hello"}, {"browser", browser}, {"version", "1"}};
-        send(wire::Frame(Json(hello)));
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FakeHost() { close(); }
-
-    void close() {
-        if (fd_ >= 0)
-            ::shutdown(fd_, SHUT_RDWR);
-        if (thread_.joinable())
-            thread_.join();
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    void send(const QByteArray& bytes) {
-        std::lock_guard lock(write_);
-        qsizetype at = 0;
-        while (at < bytes.size()) {
-            const ssize_t n = ::send(fd_, bytes.constData() + at, size_t(bytes.size() - at),
-                                     MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            at += n;
-        }
-    }
-    bool connected() const { return connected_; }
-    std::vector<QJsonObject> requests() {
-        std::lock_guard lock(seen_);
-        return requests_;
-    }
-
-  private:
-    void serve() {
-        wire::FrameReader reader(wire::kMaxToBrowser);
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
-            reader.Feed(buffer, n);
-            QByteArray json;
-            while (reader.Next(&json) == wire::FrameReader::Result::kFrame) {
-                const QJsonObject request = QJsonDocument::fromJson(json).object();
-                {
-                    std::lock_guard lock(seen_);
-                    requests_.push_back(request);
-                }
-                QJsonObject a = answer_(request);
-                if (a.isEmpty())
-                    continue;
-                a.insert("id", request.value("id"));
-                send(wire::Frame(Json(a)));
-            }
-        }
-    }
-
-    Answer answer_;
-    int fd_ = -1;
-    bool connected_ = false;
-    std::thread thread_;
-    std::mutex write_;
-    std::mutex seen_;
-    std::vector<QJsonObject> requests_;
-};
+using test::FakeHost;
+using test::Json;
 
 QJsonObject Tabs(std::initializer_list<std::pair<int, const char*>> tabs) {
     QJsonArray list;
