@@ -10,13 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
-#include <atomic>
-#include <map>
 #include <memory>
-#include <mutex>
 
 #include "tests/support/e2e_desktop.h"
-#include "tests/support/fake_host.h"
+#include "tests/support/fake_browser.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/qt_print.h"
 #include "tests/support/real_program.h"
@@ -34,104 +31,6 @@ constexpr int kSimpleTab = 12;
 QByteArray ShopRecord(const QByteArray& article, const QByteArray& quantity) {
     return article.leftJustified(28, ' ') + ' ' + quantity.rightJustified(6, ' ');
 }
-
-// What the extension does in the browser, as far as the program can tell.
-class Browser {
-  public:
-    struct Tab {
-        QString title;
-        QString field;
-        bool has_field = true;
-        std::map<QString, qint64> applied;  // highest sequence number per session
-    };
-
-    Browser() {
-        tabs_[kShopTab] = {kShopTitle};
-        tabs_[kSimpleTab] = {kSimpleTitle};
-    }
-
-    FakeHost::Answer answer() {
-        return [this](const QJsonObject& r) { return handle(r); };
-    }
-    QString field(int tab) {
-        std::lock_guard lock(m_);
-        return tabs_.count(tab) ? tabs_[tab].field : QString();
-    }
-    int delivers() {
-        std::lock_guard lock(m_);
-        return delivers_;
-    }
-    void without_field(int tab) {
-        std::lock_guard lock(m_);
-        tabs_[tab].has_field = false;
-    }
-    // After `n` more texts the tab is closed.
-    void close_after(int tab, int n) {
-        std::lock_guard lock(m_);
-        close_tab_ = tab;
-        close_after_ = delivers_ + n;
-    }
-    // The text after `n` more ones is applied, but its answer never leaves:
-    // the host died on the way back. Nothing is answered after it.
-    void die_after(int n) {
-        std::lock_guard lock(m_);
-        die_after_ = delivers_ + n;
-    }
-    void revive() {
-        std::lock_guard lock(m_);
-        die_after_ = -1;
-    }
-    // The same page in a new tab: the form of another tab id.
-    void reopen(int old_tab, int new_tab) {
-        std::lock_guard lock(m_);
-        tabs_[new_tab] = {tabs_[old_tab].title};
-        tabs_.erase(old_tab);
-    }
-
-  private:
-    QJsonObject handle(const QJsonObject& r) {
-        std::lock_guard lock(m_);
-        if (r.value("type") == "tabs") {
-            QJsonArray list;
-            for (const auto& [id, tab] : tabs_)
-                list.append(QJsonObject{{"tab", id}, {"window", 1}, {"title", tab.title},
-                                        {"active", true}, {"focused", true}});
-            return QJsonObject{{"ok", true}, {"tabs", list}};
-        }
-        if (die_after_ >= 0 && delivers_ > die_after_)
-            return {};
-        ++delivers_;
-        const int id = r.value("tab").toInt();
-        if (close_tab_ == id && delivers_ > close_after_)
-            tabs_.erase(id);
-        if (!tabs_.count(id))
-            return QJsonObject{{"ok", false}, {"reason", "no-tab"}};
-        Tab& tab = tabs_[id];
-        if (!tab.has_field)
-            return QJsonObject{{"ok", false}, {"reason", "no-field"}};
-        const qint64 seq = r.value("seq").toInteger();
-        qint64& highest = tab.applied[r.value("session").toString()];
-        QJsonObject ok{{"ok", true}, {"seq", seq}};
-        if (seq <= highest) {
-            ok.insert("duplicate", true);
-        } else {
-            highest = seq;
-            QString text = r.value("text").toString();
-            text.replace("\r\n", "\n").replace('\r', '\n');
-            tab.field += text;
-        }
-        if (die_after_ >= 0 && delivers_ > die_after_)
-            return {};
-        return ok;
-    }
-
-    std::mutex m_;
-    std::map<int, Tab> tabs_;
-    int delivers_ = 0;
-    int close_tab_ = -1;
-    int close_after_ = 0;
-    int die_after_ = -1;
-};
 
 class ExtensionCycle : public ::testing::Test {
   protected:
@@ -217,7 +116,7 @@ class ExtensionCycle : public ::testing::Test {
 
     OplSim sim_{QStringLiteral(VT_BIN_DIR "/opl98xx-sim")};
     RealProgram program_;
-    Browser browser_;
+    FakeBrowser browser_{{{kShopTab, kShopTitle}, {kSimpleTab, kSimpleTitle}}};
     std::unique_ptr<FakeHost> host_;
 };
 
