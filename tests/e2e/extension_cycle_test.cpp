@@ -72,31 +72,9 @@ class ExtensionCycle : public ::testing::Test {
         host_ = std::make_unique<FakeHost>(SocketPath(), "chromium", browser_.answer());
         ASSERT_TRUE(host_->connected());
     }
-    QString Status() {
-        const auto main = program_.main_window();
-        const auto memo = main ? Child(*main, "Memo2") : std::nullopt;
-        return memo ? memo->value("text").toString() : QString();
-    }
-    QString Log() {
-        const auto main = program_.main_window();
-        const auto memo = main ? Child(*main, "Memo1") : std::nullopt;
-        return memo ? memo->value("text").toString() : QString();
-    }
-    bool AnswerBox(int timeout_ms) {
-        if (!program_.window(QStringLiteral("Bestätigen"), timeout_ms))
-            return false;
-        const QByteArray id = RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name",
-                                                        "^Bestätigen$"})
-                                  .value_or(QByteArray())
-                                  .trimmed()
-                                  .split('\n')
-                                  .value(0);
-        if (id.isEmpty())
-            return false;
-        RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::fromLatin1(id)});
-        RunOnDesktop("xdotool", {"key", "Return"});
-        return program_.gone(QStringLiteral("Bestätigen"), 5000);
-    }
+    QString Status() { return MainWindowText(program_, "Memo2"); }
+    QString Log() { return MainWindowText(program_, "Memo1"); }
+    bool AnswerBox(int timeout_ms) { return test::AnswerBox(program_, "Bestätigen", timeout_ms); }
     int Count(const QString& prefix) const {
         int n = 0;
         for (const QString& l : sim_.log())

@@ -63,6 +63,14 @@ class RealProgram {
     QProcess process_;
 };
 
+// Answers the program's message box titled `title` with the Return key, as
+// a person at the keyboard would; true once the box is gone.
+bool AnswerBox(RealProgram& program, const QString& title, int timeout_ms);
+
+// The text of the main window's widget `name` (such as the status list
+// "Memo2" or the log list "Memo1"); empty when there is none.
+QString MainWindowText(RealProgram& program, const QString& name);
+
 // What a window or widget description holds.
 std::optional<QJsonObject> Child(const QJsonObject& window, const QString& name);
 std::optional<QJsonObject> WithText(const QJsonArray& entries, const QString& text);
