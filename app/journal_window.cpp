@@ -15,10 +15,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/convert.h"
-#include "delivery/key_delivery.h"
+#include "delivery/shop_delivery.h"
 #include "delivery/shop_window.h"
 #include "links/opl_record.h"
 #include "links/opn_link.h"
@@ -28,9 +28,6 @@
 
 namespace vt {
 namespace {
-
-// The browser needs a moment after the confirmation box, as in the cycle.
-constexpr int kShopStartDelayMs = 1000;
 
 bool IsOpn(const JournalEntry& e) {
     return e.device == Text(msg::DeviceOpn);
@@ -52,22 +49,22 @@ QString ShopText(const JournalEntry& e, int shop, const QByteArray& line) {
 bool ResendToShop(const JournalEntry& e, int shop) {
     dialogs().message_box(QString::fromUtf8(txt::Confirm), QString::fromUtf8(txt::StartTransfer),
                           BoxIcon::Information, BoxButtons::Ok);
-    // The delivery itself checks the form before every line and says in the
-    // log why a line was not sent, as in a download.
-    FindShopWindow(shop);
-    QThread::msleep(kShopStartDelayMs);
-    if (BatchMode())
-        BatchLines.clear();
-    FirstLine = true;
+    // Through the delivery in use, which checks the form before every line
+    // and says in the log why a line was not sent, as in a download.
+    DeliveryChannel& channel = ShopDelivery();
+    channel.find_window(shop);
+    channel.confirm_first_line();
+    QThread::msleep(static_cast<unsigned long>(channel.start_pause_ms()));
+    channel.begin_batch();
     bool ok = true;
     for (const QByteArray& line : e.lines) {
-        if (!DeliverLine(shop, ShopText(e, shop, line))) {
+        if (!channel.deliver_line(shop, ShopText(e, shop, line))) {
             ok = false;
             break;
         }
     }
-    if (ok && BatchMode())
-        ok = PasteBatch();
+    if (ok)
+        ok = BatchMode() ? channel.paste_batch() : channel.await_last_paste();
     return ok;
 }
 

@@ -22,10 +22,11 @@
 
 #include "app/journal_window.h"
 #include "app/jpeg_image.h"
-#include "app/main_timers.h"
-#include "app/messages.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
 #include "delivery/key_delivery.h"
 #include "links/journal.h"
+#include "delivery/shop_delivery.h"
 #include "links/opl_cycle.h"
 #include "links/opl_protocol.h"
 #include "links/opn_link.h"
@@ -191,6 +192,7 @@ void TForm1::FormCreate() {
     PruneJournal(JournalDir(), progpar.journaldays, QDateTime::currentDateTime());
     PrepareTray();
     set_display(this);
+    NoteDeliveryChannel();
     created_ = true;
 }
 

@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/convert.h"
 #include "settings/settings.h"
 

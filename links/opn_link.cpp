@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"
@@ -138,7 +138,7 @@ void JournalRead(JournalWriter& journal, int32_t target, const std::vector<Packe
 std::vector<Packet> g_delivered;
 
 // Hands the packets to the shop's order form, in batch modes with one paste.
-bool DeliverToShop(ShopAccess& shop, int32_t target, const std::vector<Packet>& packets,
+bool DeliverToShop(DeliveryChannel& shop, int32_t target, const std::vector<Packet>& packets,
                    JournalWriter& journal) {
     const QString bar = display().status_bar_text();
     bool ok = true;
@@ -203,7 +203,7 @@ bool WriteCsv(const std::vector<Packet>& packets, JournalWriter& journal) {
 // stays on the scanner.
 constexpr int kClearCheckRounds = 3;
 
-void ClearWhenDelivered(ShopAccess& shop, int32_t target) {
+void ClearWhenDelivered(DeliveryChannel& shop, int32_t target) {
     for (int round = 0; round < kClearCheckRounds; ++round) {
         const int32_t n = csp2ReadData();
         std::vector<Packet> now;
@@ -330,7 +330,7 @@ void OpnDecodeStamp(const uint8_t* stamp, QString& date, QString& time) {
     OpnStampTextToDateTime(text, date, time);
 }
 
-int32_t OpnReadToShop(ShopAccess& shop) {
+int32_t OpnReadToShop(DeliveryChannel& shop) {
     const int32_t target = browserrecord.mode;
     DelayWithMessages(200);
     const int32_t n = csp2ReadData();
@@ -397,7 +397,7 @@ void TimerOPNComopenTimer() {
     }
 }
 
-void OpnCycle(ShopAccess& shop) {
+void OpnCycle(DeliveryChannel& shop) {
     // Not inside a resend from "Verlauf" (see TimerOPLTimer).
     if (progpar.device != 1 || CycleRunning)
         return;
@@ -413,6 +413,11 @@ void OpnCycle(ShopAccess& shop) {
         OpenComport();
     Display& d = display();
     d.status_clear();
+    if (IsShop(target)) {
+        const QString channel = shop.status_text();
+        if (!channel.isEmpty())
+            d.status_line(channel);
+    }
     if (IsShop(target)) {
         if (found) {
             d.status_line(Text(msg::BrowserOk));

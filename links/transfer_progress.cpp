@@ -1,7 +1,7 @@
 #include "links/transfer_progress.h"
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 
 namespace vt {
 

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "platform/profile_file.h"
 
 namespace vt {
@@ -173,6 +173,7 @@ void LoadSettings() {
     p.keysendmode = ini.read_integer(u"PARAMETER", u"Keysendmode", 1);
     // Kept out of the settings dialog and not written back, as Keysendmode.
     p.journaldays = std::max(0, ini.read_integer(u"PARAMETER", u"JournalDays", 90));
+    p.delivery = ini.read_integer(u"PARAMETER", u"Delivery", 0) == 1 ? 1 : 0;
     p.csvdir = LoadDirectory(ini, QStringLiteral("CSV"));
     p.opn_csvdir = LoadDirectory(ini, QStringLiteral("CSVOPN2001"));
     p.ugsdir = LoadDirectory(ini, QStringLiteral("UGS"));
@@ -213,6 +214,7 @@ bool SaveSettings() {
               ini.write_bool(u"PARAMETER", u"TrayIcon", p.trayicon) &&
               ini.write_bool(u"PARAMETER", u"TaskBar", p.taskbar) &&
               ini.write_bool(u"PARAMETER", u"ConfirmClose", p.confirmclose) &&
+              ini.write_integer(u"PARAMETER", u"Delivery", p.delivery == 1 ? 1 : 0) &&
               ini.write_string(u"CSV", u"CsvPos", CsvPosText(p.csvpos, 6)) &&
               ini.write_integer(u"CSV", u"Separator", p.csvseparator);
     if (ok && opn_keys) {

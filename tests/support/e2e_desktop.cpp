@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QPointer>
 #include <QProcess>
@@ -301,6 +303,86 @@ std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList
 // ---------------------------------------------------------------------------
 // The order form in Chromium
 
+namespace {
+
+const QString kExtensionDir = QStringLiteral(VT_SOURCE_DIR "/browser/extension");
+const QString kHost = QStringLiteral(VT_BIN_DIR "/vantortrans-host");
+
+bool WriteHostManifest(const QString& browser, const QString& path) {
+    QProcess p;
+    p.start(kHost, {"--print-manifest", browser});
+    if (!p.waitForFinished(5000) || p.exitCode() != 0)
+        return false;
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(p.readAllStandardOutput()) > 0;
+}
+
+// Firefox installs an add-on it finds in a fresh profile's extensions/ when
+// the file is named by the add-on's id; unsigned only with the preference.
+bool PrepareFirefoxProfile(const QString& profile) {
+    if (!QDir().mkpath(profile + "/extensions"))
+        return false;
+    QFile prefs(profile + "/user.js");
+    if (!prefs.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    prefs.write(
+        "user_pref(\"xpinstall.signatures.required\", false);\n"
+        // Enabled at once instead of asking the user about a side-loaded add-on.
+        "user_pref(\"extensions.autoDisableScopes\", 0);\n"
+        "user_pref(\"extensions.enabledScopes\", 15);\n"
+        "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+        "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+        "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+        "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+        "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n"
+        "user_pref(\"app.update.disabledForTesting\", true);\n"
+        "user_pref(\"browser.tabs.warnOnClose\", false);\n"
+        "user_pref(\"browser.sessionstore.resume_from_crash\", false);\n");
+    prefs.close();
+    const QString xpi = profile + "/extensions/browser@vantortrans.de.xpi";
+    QFile::remove(xpi);
+    QProcess zip;
+    zip.setWorkingDirectory(kExtensionDir);
+    zip.start("zip", {"-q", "-r", xpi, "."});
+    return zip.waitForFinished(10000) && zip.exitCode() == 0;
+}
+
+}  // namespace
+
+std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QString& work_dir,
+                                          const QStringList& urls) {
+    QStringList env{"env"};
+    if (!setup.runtime_dir.isEmpty())
+        env << "XDG_RUNTIME_DIR=" + setup.runtime_dir;
+    const QString profile = work_dir + "/profile";
+    if (setup.browser == BrowserSetup::Browser::kFirefox) {
+        const QString home = work_dir + "/home";
+        if (!PrepareFirefoxProfile(profile))
+            return std::nullopt;
+        // Firefox reads per-user host manifests from ~/.mozilla only.
+        if (!setup.runtime_dir.isEmpty() &&
+            !WriteHostManifest("firefox", home + "/.mozilla/native-messaging-hosts/de.vantortrans.host.json"))
+            return std::nullopt;
+        return env + QStringList{"HOME=" + home, "MOZ_CRASHREPORTER_DISABLE=1", "firefox-esr",
+                                 "--no-remote", "--new-instance", "--profile", profile,
+                                 "--width", "1000", "--height", "800"} +
+               urls;
+    }
+    QStringList args{"chromium", "--no-sandbox", "--no-first-run", "--disable-gpu",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--no-default-browser-check", "--password-store=basic", "--window-position=0,0",
+                     "--window-size=1000,800", "--user-data-dir=" + profile};
+    if (!setup.runtime_dir.isEmpty()) {
+        // A --user-data-dir has its own folder of host manifests.
+        if (!WriteHostManifest("chromium", profile + "/NativeMessagingHosts/de.vantortrans.host.json"))
+            return std::nullopt;
+        args << "--load-extension=" + kExtensionDir;
+    }
+    return env + args + urls;
+}
+
 struct OrderForm::State {
     QTcpServer server;
     QHash<QTcpSocket*, QByteArray> pending;
@@ -314,6 +396,7 @@ struct OrderForm::State {
     bool loaded = false;
     uint64_t window = 0;
     int busy_after_paste_key_ms = 0;
+    BrowserSetup setup;
 
     void serve(QTcpSocket* socket) {
         QByteArray& buffer = pending[socket];
@@ -339,6 +422,13 @@ struct OrderForm::State {
                 "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
                 "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
                 QByteArray::number(page.size()) + "\r\n\r\n" + page;
+        } else if (request.value(0) == "GET" && url.path() == "/plain") {
+            static const QByteArray plain =
+                "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Ohne Feld</title></head>"
+                "<body><p>Hier gibt es kein Eingabefeld.</p></body></html>";
+            reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                    "Connection: close\r\nContent-Length: " +
+                    QByteArray::number(plain.size()) + "\r\n\r\n" + plain;
         } else if (request.value(0) == "POST" && url.path() == "/report") {
             record(QUrlQuery(url), QString::fromUtf8(body));
         }
@@ -395,16 +485,15 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
         return false;
     if (!s.profile.isValid())
         return false;
-    const QString url = QString("http://127.0.0.1:%1/form").arg(s.server.serverPort());
-    const bool started = s.chromium.start(
-        {"chromium", "--no-sandbox", "--no-first-run", "--disable-gpu",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         "--no-default-browser-check", "--password-store=basic", "--window-position=0,0",
-         "--window-size=1000,800", "--user-data-dir=" + s.profile.filePath("profile"), url},
-        s.profile.filePath("chromium.log"));
-    if (!started)
+    QStringList urls{QString("http://127.0.0.1:%1/form").arg(s.server.serverPort())};
+    if (s.setup.tab_without_field)
+        urls << QString("http://127.0.0.1:%1/plain").arg(s.server.serverPort());
+    const std::optional<QStringList> argv = BrowserCommand(s.setup, s.profile.path(), urls);
+    if (!argv || !s.chromium.start(*argv, s.profile.filePath("chromium.log")))
         return false;
-    const QString pattern = "^" + QRegularExpression::escape(title) + " - Chromium$";
+    const bool firefox = s.setup.browser == BrowserSetup::Browser::kFirefox;
+    const QString pattern = "^" + QRegularExpression::escape(title) +
+                            (firefox ? QString(" (—|-) Mozilla Firefox") : QString(" - Chromium$"));
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeout_ms && s.chromium.running()) {
@@ -422,6 +511,10 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
                  qPrintable(chromium_log().right(3000)));
     close();
     return false;
+}
+
+void OrderForm::set_browser(const BrowserSetup& setup) {
+    state_->setup = setup;
 }
 
 void OrderForm::set_busy_after_paste_key(int ms) {

@@ -72,6 +72,25 @@ class ChildProcess {
     pid_t pid_ = -1;
 };
 
+// How the next OrderForm::open() starts its browser.
+struct BrowserSetup {
+    enum class Browser { kChromium, kFirefox };
+    Browser browser = Browser::kChromium;
+    // Not empty: the browser runs with our extension (Chromium: loaded
+    // unpacked from the source tree; Firefox: as an unsigned add-on in its
+    // fresh profile) and the host registered for it in the profile, and it
+    // and the host see this XDG_RUNTIME_DIR.
+    QString runtime_dir;
+    // A second tab after the form: a page with no field at all.
+    bool tab_without_field = false;
+};
+
+// The command line that starts the browser of `setup` on `urls`, with its
+// profile (and, for the extension, its host manifest) prepared below
+// `work_dir`. Nothing when the preparation failed.
+std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QString& work_dir,
+                                          const QStringList& urls);
+
 // Chromium with the order form page. The page has a search field that has
 // the focus at first and a multi-line field with the access key "I"; every
 // change of either is reported to this object.
@@ -89,6 +108,8 @@ class OrderForm {
     // For the next open(): the page keeps busy for `ms` after each Ctrl+V
     // key press, so the paste fetches the clipboard that much later.
     void set_busy_after_paste_key(int ms);
+    // For the next open().
+    void set_browser(const BrowserSetup& setup);
     uint64_t window() const;
     // The multi-line field's newest content (Chromium turns CR into LF).
     QString field_text() const;
@@ -103,7 +124,7 @@ class OrderForm {
     QString settle(int ms = 300);
     // Ends Chromium; its window is gone once this returns.
     void close();
-    // What Chromium wrote to standard error, for a failure's message.
+    // What the browser wrote to standard error, for a failure's message.
     QString chromium_log() const;
 
   private:

@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "tests/support/recording_ui.h"
 
 namespace vt {

@@ -1,0 +1,166 @@
+// Keeps one native messaging port to vantortrans-host open and answers the
+// programs' requests that arrive through it: the list of tabs, and text to
+// insert into one tab, which the content script of that tab does.
+'use strict';
+
+const api = globalThis.browser ?? globalThis.chrome;
+const HOST = 'de.vantortrans.host';
+const RETRY_FIRST_MS = 250;
+const RETRY_MAX_MS = 5000;
+
+let port = null;
+let retryMs = RETRY_FIRST_MS;
+let retryTimer = null;
+
+function browserName() {
+  const ua = navigator.userAgent;
+  if (ua.includes('Firefox/')) return 'firefox';
+  if (ua.includes('Edg/')) return 'edge';
+  const brands = navigator.userAgentData?.brands ?? [];
+  if (brands.some((b) => b.brand === 'Google Chrome')) return 'chrome';
+  if (brands.some((b) => b.brand === 'Microsoft Edge')) return 'edge';
+  return 'chromium';
+}
+
+function connect() {
+  if (port) return;
+  retryTimer = null;
+  let p;
+  try {
+    p = api.runtime.connectNative(HOST);
+  } catch (e) {
+    scheduleReconnect();
+    return;
+  }
+  port = p;
+  p.onMessage.addListener((msg) => {
+    retryMs = RETRY_FIRST_MS;  // the host runs: the next loss starts short again
+    handle(p, msg);
+  });
+  p.onDisconnect.addListener(() => {
+    // Reading lastError marks it as seen; the host is gone either way.
+    void api.runtime.lastError;
+    if (port === p) port = null;
+    scheduleReconnect();
+  });
+  p.postMessage({type: 'hello', browser: browserName(), version: api.runtime.getManifest().version});
+}
+
+// The host ends when it is killed or not registered; try again soon, then
+// less often, so a program that is started later finds the extension quickly.
+function scheduleReconnect() {
+  if (retryTimer !== null) return;
+  retryTimer = setTimeout(connect, retryMs);
+  retryMs = Math.min(retryMs * 2, RETRY_MAX_MS);
+}
+
+function answer(p, msg, fields) {
+  try {
+    p.postMessage({id: Number.isInteger(msg?.id) ? msg.id : null, app: msg?.app, ...fields});
+  } catch (e) {
+    // The port closed meanwhile; the program times out and keeps the data.
+  }
+}
+
+async function listTabs() {
+  const [tabs, windows] = await Promise.all([api.tabs.query({}), api.windows.getAll()]);
+  const focused = new Set(windows.filter((w) => w.focused).map((w) => w.id));
+  return tabs.map((t) => ({
+    tab: t.id,
+    window: t.windowId,
+    title: t.title ?? '',
+    active: !!t.active,
+    focused: focused.has(t.windowId),
+  }));
+}
+
+// The content script of every page keeps a port open to us; a delivery goes
+// over the port of the named tab's top frame. A port is much quicker than a
+// message that has to find its receiver each time.
+const pages = new Map();  // tab id -> {port, pending: Map(rid -> resolve)}
+let nextRid = 1;
+
+api.runtime.onConnect.addListener((port) => {
+  const tab = port.sender?.tab?.id;
+  if (port.name !== 'vt-page' || !Number.isInteger(tab) || port.sender.frameId !== 0) {
+    port.disconnect();
+    return;
+  }
+  const page = {port, pending: new Map()};
+  pages.get(tab)?.port.disconnect();
+  pages.set(tab, page);
+  port.onMessage.addListener((reply) => {
+    const resolve = page.pending.get(reply?.rid);
+    if (resolve) {
+      page.pending.delete(reply.rid);
+      resolve(reply.result);
+    }
+  });
+  port.onDisconnect.addListener(() => {
+    void api.runtime.lastError;
+    if (pages.get(tab) === page) pages.delete(tab);
+    // The page went away under the request: nothing was inserted by it.
+    for (const resolve of page.pending.values()) resolve(null);
+    page.pending.clear();
+  });
+});
+
+function askPage(page, request) {
+  return new Promise((resolve) => {
+    const rid = nextRid++;
+    page.pending.set(rid, resolve);
+    try {
+      page.port.postMessage({rid, deliver: request});
+    } catch (e) {
+      page.pending.delete(rid);
+      resolve(null);
+    }
+  });
+}
+
+async function deliver(msg) {
+  const {tab, session, seq, accessKey, text} = msg;
+  if (!Number.isInteger(tab) || typeof session !== 'string' || !Number.isInteger(seq) ||
+      typeof accessKey !== 'string' || typeof text !== 'string') {
+    return {ok: false, reason: 'bad-request'};
+  }
+  const page = pages.get(tab);
+  const reply = page ? await askPage(page, {session, seq, accessKey, text}) : null;
+  if (reply && typeof reply.ok === 'boolean') return reply;
+  // Either the tab is gone, or its page has no content script (yet): a page
+  // still loading, or one opened before the extension was installed.
+  try {
+    await api.tabs.get(tab);
+  } catch (e) {
+    return {ok: false, reason: 'no-tab'};
+  }
+  return {ok: false, reason: 'not-ready'};
+}
+
+async function handle(p, msg) {
+  if (msg === null || typeof msg !== 'object' || Array.isArray(msg)) {
+    answer(p, null, {ok: false, reason: 'bad-request'});
+    return;
+  }
+  // An answer of the host's own (to something we sent) needs none back.
+  if ('ok' in msg) return;
+  if (!Number.isInteger(msg.id)) {
+    answer(p, msg, {ok: false, reason: 'bad-request'});
+    return;
+  }
+  if (msg.type === 'tabs') {
+    try {
+      answer(p, msg, {ok: true, tabs: await listTabs()});
+    } catch (e) {
+      answer(p, msg, {ok: false, reason: 'not-ready'});
+    }
+  } else if (msg.type === 'deliver') {
+    answer(p, msg, await deliver(msg));
+  } else {
+    answer(p, msg, {ok: false, reason: 'bad-request'});
+  }
+}
+
+api.runtime.onStartup.addListener(connect);
+api.runtime.onInstalled.addListener(connect);
+connect();
