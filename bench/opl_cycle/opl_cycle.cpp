@@ -4,7 +4,7 @@
 //  (b) 500 shop records into the Chromium order form in mode 0 and mode 1,
 //      against their floor: the serial time, the fixed 1 s pause before a
 //      shop file, and in mode 0 the 70 ms of specified waits a line; and the
-//      same in mode 0 through the browser extension (part "e"), against the
+//      same in modes 0 and 1 through the browser extension, against the
 //      serial time and the 1 s pause, though the extension needs no pause;
 //  (c) the CPU the running program uses over 60 s with no scanner attached.
 
@@ -244,10 +244,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    // Parts to run: a, b0, b1, e, c (all when none is named).
+    // Parts to run: a, b0, b1, e0, e1, c (all when none is named).
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = {"a", "b0", "b1", "e", "c"};
+        parts = {"a", "b0", "b1", "e0", "e1", "c"};
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (parts.contains("a"))
         CsvDownload();
@@ -255,8 +255,10 @@ int main(int argc, char** argv) {
         ShopFile(0);
     if (parts.contains("b1"))
         ShopFile(1);
-    if (parts.contains("e"))
+    if (parts.contains("e0"))
         ShopFile(0, true);
+    if (parts.contains("e1"))
+        ShopFile(1, true);
     if (parts.contains("c"))
         Idle();
     return 0;
