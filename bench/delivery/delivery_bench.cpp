@@ -1,6 +1,8 @@
 // Pastes 200 lines into the order form page in Chromium, in mode 0 (line by
 // line) and mode 1 (one paste), and the same lines by a shell loop of xclip
-// and xdotool, the do-it-yourself alternative. Prints the median time per
+// and xdotool, the do-it-yourself alternative; then writes them through the
+// browser extension (mode 0, each line acknowledged) and 10,000 lines as one
+// text (mode 1). Prints the median time per
 // line (mode 0), the total (mode 1), the loop's time per line as a ratio,
 // and how many lines arrived exactly once each way. For mode 0 it also
 // breaks a line's time down by the browser's clipboard requests: when they
@@ -11,11 +13,14 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "delivery/extension_channel.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
 #include "settings/settings.h"
@@ -88,6 +93,24 @@ bool OpenForm(vt::test::OrderForm& form) {
     return vt::FindShopWindow(1) && vt::BringShopToFront();
 }
 
+// Chromium with the extension on the form, connected to `server`, and the
+// form found among its tabs.
+bool OpenFormWithExtension(vt::test::OrderForm& form, vt::ExtensionServer& server,
+                           vt::ExtensionChannel& channel, const QString& runtime) {
+    form.set_browser({vt::test::BrowserSetup::Browser::kChromium, runtime, false});
+    if (!form.open(kTitle))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000) {
+        vt::test::PumpEvents(100);
+        if (!server.connections().empty() && channel.find_window(1))
+            return true;
+    }
+    std::fprintf(stderr, "the extension did not connect or list the form\n");
+    return false;
+}
+
 uint32_t TargetsAtom() {
     return static_cast<uint32_t>(vt::x11::atom("TARGETS"));
 }
@@ -108,13 +131,16 @@ int main(int argc, char** argv) {
     const QStringList lines = Lines();
     const QString expected = lines.join(u'\n') + u'\n';
 
+    // "--extension": only the extension's part, for a quick look.
+    const bool keys = !app.arguments().contains(QStringLiteral("--extension"));
+
     // Mode 0: each line pasted as it comes.
     double median_ms = 0;
     double total0_ms = 0;
     std::vector<double> first_request, last_text_request, last_request, next_key;
     int once0 = 0;
     bool exact0 = false;
-    {
+    if (keys) {
         test::OrderForm form;
         if (!OpenForm(form))
             return 1;
@@ -167,7 +193,7 @@ int main(int argc, char** argv) {
     double total1_ms = 0;
     int once1 = 0;
     bool exact1 = false;
-    {
+    if (keys) {
         test::OrderForm form;
         if (!OpenForm(form))
             return 1;
@@ -189,7 +215,7 @@ int main(int argc, char** argv) {
     double loop_ms = 0;
     int once_loop = 0;
     bool exact_loop = false;
-    {
+    if (keys) {
         test::OrderForm form;
         if (!OpenForm(form))
             return 1;
@@ -212,21 +238,93 @@ int main(int argc, char** argv) {
         once_loop = ArrivedOnce(form.settle(1000), lines, &exact_loop);
     }
 
-    std::printf("lines: %d\n", kLines);
-    std::printf("mode 0: median %.1f ms per line; %d of %d arrived exactly once; field %s\n",
-                median_ms, once0, kLines, exact0 ? "exact" : "NOT exact");
-    std::printf("mode 0: %.1f ms for all lines (%.1f ms per line)\n", total0_ms,
-                total0_ms / kLines);
+    // The browser extension: no clipboard, no keys, each text acknowledged.
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    ExtensionServer server(QStringLiteral("VantorTrans"));
+    if (!server.listen())
+        return 1;
+    ExtensionChannel channel(server);
+    progpar.browser = {3, 3};
+    double ext_median_ms = 0;
+    std::vector<double> ext_search;  // of each line's time, the tab search
+    double ext_total0_ms = 0;
+    int ext_once0 = 0;
+    bool ext_exact0 = false;
+    {
+        test::OrderForm form;
+        if (!OpenFormWithExtension(form, server, channel, runtime.path()))
+            return 1;
+        progpar.keysendmode = 0;
+        std::vector<double> times;
+        QElapsedTimer all;
+        all.start();
+        QElapsedTimer t;
+        for (const QString& line : lines) {
+            t.start();
+            channel.find_window(1);
+            const qint64 found = t.nsecsElapsed();
+            channel.deliver_line(1, line);
+            times.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+            ext_search.push_back(static_cast<double>(found) / 1e6);
+        }
+        ext_total0_ms = static_cast<double>(all.nsecsElapsed()) / 1e6;
+        form.wait_for_field(expected, 10000);
+        ext_once0 = ArrivedOnce(form.settle(500), lines, &ext_exact0);
+        ext_median_ms = Median(times);
+    }
+    constexpr int kBigLines = 10000;
+    QStringList big;
+    for (int i = 1; i <= kBigLines; ++i)
+        big << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
+    double ext_total1_ms = 0;
+    int ext_once1 = 0;
+    bool ext_exact1 = false;
+    {
+        test::OrderForm form;
+        if (!OpenFormWithExtension(form, server, channel, runtime.path()))
+            return 1;
+        progpar.keysendmode = 1;
+        QElapsedTimer t;
+        t.start();
+        channel.begin_batch();
+        for (const QString& line : big)
+            channel.deliver_line(1, line);
+        channel.paste_batch();
+        ext_total1_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        form.wait_for_field(big.join(u'\n') + u'\n', 30000);
+        ext_once1 = ArrivedOnce(form.settle(500), big, &ext_exact1);
+    }
+
+    if (keys) {
+        std::printf("lines: %d\n", kLines);
+        std::printf("mode 0: median %.1f ms per line; %d of %d arrived exactly once; field %s\n",
+                    median_ms, once0, kLines, exact0 ? "exact" : "NOT exact");
+        std::printf("mode 0: %.1f ms for all lines (%.1f ms per line)\n", total0_ms,
+                    total0_ms / kLines);
+        std::printf(
+            "mode 0 line from paste key to paste key (medians): browser's first request %.1f ms, "
+            "its last text request %.1f ms, its last request %.1f ms, next paste key %.1f ms\n",
+            Median(first_request), Median(last_text_request), Median(last_request), Median(next_key));
+        std::printf("mode 1: %.1f ms for all lines; %d of %d arrived exactly once; field %s\n",
+                    total1_ms, once1, kLines, exact1 ? "exact" : "NOT exact");
+        std::printf(
+            "xclip+xdotool loop: %.1f ms per line (%.0f ms in all); %d of %d arrived "
+            "exactly once; field %s\n",
+            loop_ms / kLines, loop_ms, once_loop, kLines, exact_loop ? "exact" : "NOT exact");
+        std::printf("loop per line / mode 0 median: %.2f\n", (loop_ms / kLines) / median_ms);
+    }
     std::printf(
-        "mode 0 line from paste key to paste key (medians): browser's first request %.1f ms, "
-        "its last text request %.1f ms, its last request %.1f ms, next paste key %.1f ms\n",
-        Median(first_request), Median(last_text_request), Median(last_request), Median(next_key));
-    std::printf("mode 1: %.1f ms for all lines; %d of %d arrived exactly once; field %s\n",
-                total1_ms, once1, kLines, exact1 ? "exact" : "NOT exact");
-    std::printf(
-        "xclip+xdotool loop: %.1f ms per line (%.0f ms in all); %d of %d arrived "
+        "extension mode 0: median %.2f ms per line, %.2f ms per line in all; %d of %d arrived "
         "exactly once; field %s\n",
-        loop_ms / kLines, loop_ms, once_loop, kLines, exact_loop ? "exact" : "NOT exact");
-    std::printf("loop per line / mode 0 median: %.2f\n", (loop_ms / kLines) / median_ms);
+        ext_median_ms, ext_total0_ms / kLines, ext_once0, kLines, ext_exact0 ? "exact" : "NOT exact");
+    std::printf("extension mode 0: of a line, the search among the tabs (median) %.2f ms\n",
+                Median(ext_search));
+    if (keys)
+        std::printf("keystrokes mode 0 median / extension mode 0 median: %.1f\n",
+                    median_ms / ext_median_ms);
+    std::printf("extension mode 1: %.1f ms for %d lines; %d arrived exactly once; field %s\n",
+                ext_total1_ms, kBigLines, ext_once1, ext_exact1 ? "exact" : "NOT exact");
     return 0;
 }

@@ -3,7 +3,9 @@
 //      line limit;
 //  (b) 500 shop records into the Chromium order form in mode 0 and mode 1,
 //      against their floor: the serial time, the fixed 1 s pause before a
-//      shop file, and in mode 0 the 70 ms of specified waits a line;
+//      shop file, and in mode 0 the 70 ms of specified waits a line; and the
+//      same in modes 0 and 1 through the browser extension, against the
+//      serial time and the 1 s pause, though the extension needs no pause;
 //  (c) the CPU the running program uses over 60 s with no scanner attached.
 // (a) and (b) run with the transfer journal off (JournalDays=0) and then on,
 // in the same run, and print what the journal costs.
@@ -87,6 +89,8 @@ class Run {
         return !QDir(dir_.filePath("export")).entryList(QDir::Files).isEmpty();
     }
     qint64 pid() const { return program_.processId(); }
+    // The program's XDG_RUNTIME_DIR, where it serves the browser extension.
+    QString dir() const { return dir_.path(); }
 
   private:
     QTemporaryDir dir_;
@@ -172,10 +176,19 @@ double CsvDownload(bool journal) {
     return seconds;
 }
 
-double ShopFile(int mode, bool journal) {
+double ShopFile(int mode, bool journal, bool extension = false) {
     constexpr int kRecords = 500;
     const QString title = "Bench Bestellformular";
+    Run run(QString("[PARAMETER]\r\nKeysendmode=%1\r\nDelivery=%3\r\n%5[Vantor]\r\n"
+                    "Browser=%4\r\nBrowserTitle=Chromium\r\nFormTitle=%2\r\nAccessKey=I\r\n")
+                .arg(mode)
+                .arg(title)
+                .arg(extension ? 1 : 0)
+                .arg(extension ? 3 : 0)
+                .arg(JournalKey(journal)));
     vt::test::OrderForm form;
+    if (extension)
+        form.set_browser({vt::test::BrowserSetup::Browser::kChromium, run.dir(), false});
     if (!form.open(title)) {
         std::printf("(b) Chromium did not open\n");
         return 0;
@@ -194,12 +207,6 @@ double ShopFile(int mode, bool journal) {
     // The batch is pasted where the cursor is: in the order field.
     RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::number(form.window())});
     RunOnDesktop("xdotool", {"key", "alt+i"});
-    Run run(
-        QString(
-            "[PARAMETER]\r\nKeysendmode=%1\r\n%3[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
-            "FormTitle=%2\r\nAccessKey=I\r\n")
-            .arg(mode)
-            .arg(title, JournalKey(journal)));
     if (!run.Start(sim.pty_path()))
         return 0;
     QElapsedTimer t;
@@ -220,12 +227,13 @@ double ShopFile(int mode, bool journal) {
                     qPrintable(got.mid(same, 3).join(" | ")));
     }
     const double wire = kRecords * (35.0 + kFrameOverhead) / kBytesPerSecond;
-    const double floor = wire + 1.0 + (mode == 0 ? kRecords * 0.070 : 0.0);
+    const double floor = wire + 1.0 + (mode == 0 && !extension ? kRecords * 0.070 : 0.0);
     std::printf(
-        "(b) journal %s, mode %d: %d shop records %s in %.2f s; floor %.2f s (serial %.2f s + 1 s "
+        "(b) %sjournal %s, mode %d: %d shop records %s in %.2f s; floor %.2f s (serial %.2f s + 1 s "
         "pause%s): %.2f x\n",
-        journal ? "on " : "off", mode, kRecords, arrived ? "arrived exactly" : "DID NOT ARRIVE",
-        seconds, floor, wire, mode == 0 ? " + 70 ms a line" : "", seconds / floor);
+        extension ? "extension, " : "", journal ? "on " : "off", mode, kRecords,
+        arrived ? "arrived exactly" : "DID NOT ARRIVE", seconds, floor, wire,
+        mode == 0 && !extension ? " + 70 ms a line" : "", seconds / floor);
     return arrived ? seconds : 0;
 }
 
@@ -258,10 +266,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    // Parts to run: a, b0, b1, c (all when none is named).
+    // Parts to run: a, b0, b1, e0, e1, c (all when none is named).
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = {"a", "b0", "b1", "c"};
+        parts = {"a", "b0", "b1", "e0", "e1", "c"};
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (parts.contains("a"))
         JournalCost("(a)", CsvDownload);
@@ -269,6 +277,10 @@ int main(int argc, char** argv) {
         JournalCost("(b) mode 0:", [](bool journal) { return ShopFile(0, journal); });
     if (parts.contains("b1"))
         JournalCost("(b) mode 1:", [](bool journal) { return ShopFile(1, journal); });
+    if (parts.contains("e0"))
+        ShopFile(0, true, true);
+    if (parts.contains("e1"))
+        ShopFile(1, true, true);
     if (parts.contains("c"))
         Idle();
     return 0;

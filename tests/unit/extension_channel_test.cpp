@@ -386,6 +386,26 @@ TEST_F(ExtensionChannelTest, BatchGoesAsOneTextOrInPiecesCutAtLineEnds) {
     EXPECT_EQ(joined, BatchLines.join(QString()));
 }
 
+TEST_F(ExtensionChannelTest, BrokenFramesAreDroppedAndAnOversizedOneEndsTheConnection) {
+    FakeHost host(server_.path(), "chromium", Accepting(Tabs({{3, "Bestellformular"}})));
+    ASSERT_TRUE(WaitForConnections(1));
+    host.send(wire::Frame("{\"id\":") + wire::Frame("") + wire::Frame("[]") +
+              wire::Frame(R"({"id":999,"ok":true})"));
+    ExtensionChannel channel(server_);
+    EXPECT_TRUE(channel.find_window(0)) << "the connection lives on after frames it cannot use";
+    EXPECT_TRUE(channel.deliver_line(0, "A"));
+    QByteArray oversized(4, '\0');
+    const quint32 len = wire::kMaxFromBrowser + 1;
+    std::memcpy(oversized.data(), &len, 4);
+    host.send(oversized + QByteArray(1024, 'x'));
+    QElapsedTimer t;
+    t.start();
+    while (!server_.connections().empty() && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(server_.connections().empty());
+    EXPECT_FALSE(channel.find_window(0));
+}
+
 TEST(ExtensionPeer, HostMessagesAreSortedAndNothingUnreadableIsAnswered) {
     ExtensionPeer peer;
     QByteArray stream;
