@@ -21,9 +21,10 @@
 #include <utility>
 
 #include "app/jpeg_image.h"
-#include "app/main_timers.h"
-#include "app/messages.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
 #include "delivery/key_delivery.h"
+#include "delivery/shop_delivery.h"
 #include "links/opl_cycle.h"
 #include "links/opl_protocol.h"
 #include "links/opn_link.h"
@@ -183,6 +184,7 @@ void TForm1::FormCreate() {
     LoadSettings();
     PrepareTray();
     set_display(this);
+    NoteDeliveryChannel();
     created_ = true;
 }
 

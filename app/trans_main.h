@@ -6,7 +6,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "platform/single_instance.h"
 
 class QButtonGroup;

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "platform/codepage.h"
 #include "settings/settings.h"
 

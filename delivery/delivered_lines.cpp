@@ -1,7 +1,7 @@
 #include "delivery/delivered_lines.h"
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "settings/settings.h"
 
 namespace vt {

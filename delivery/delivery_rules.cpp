@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
-#include "app/messages.h"
+#include "delivery/delivery_channel.h"
+#include "settings/messages.h"
 
 namespace vt {
+
+QStringList BatchLines;
 
 QString ShopBrowserWord(int kind, const QString& browsertitle) {
     switch (kind) {
@@ -47,6 +50,26 @@ bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitl
     const QStringList words = ShopBrowserWords(kind, browsertitle);
     return std::any_of(words.begin(), words.end(),
                        [&](const QString& word) { return ContainsText(title, word); });
+}
+
+bool TabTitleMatches(const QString& title, const QString& formtitle) {
+    return ContainsText(title, formtitle);
+}
+
+int BrowserKindOf(const QString& browser) {
+    if (browser == u"edge")
+        return 1;
+    if (browser == u"firefox")
+        return 2;
+    if (browser == u"chromium" || browser == u"chrome")
+        return 3;
+    return 0;
+}
+
+bool ShopKindAccepts(int shop_kind, int browser_kind) {
+    if (shop_kind == 0)
+        return true;
+    return shop_kind >= 1 && shop_kind <= 3 && shop_kind == browser_kind;
 }
 
 QString RemovePraefix(const QString& line, const QString& praefix) {

@@ -23,6 +23,20 @@ QStringList ShopBrowserWords(int kind, const QString& browsertitle);
 bool ShopTitleMatches(const QString& title, int kind, const QString& browsertitle,
                       const QString& formtitle);
 
+// The browser extension lists tabs, not windows: a tab names the order form
+// when its title contains `formtitle` (case-sensitive, an empty text never).
+// Which browser it belongs to is decided by its connection instead.
+bool TabTitleMatches(const QString& title, const QString& formtitle);
+
+// The browser kind (1 Microsoft, 2 Firefox, 3 Chrome) of the browser an
+// extension says it runs in; 0 for one no kind stands for.
+int BrowserKindOf(const QString& browser);
+
+// Whether a shop of browser kind `shop_kind` takes forms from a browser of
+// kind `browser_kind`: kind 0 (manual) takes any, 1 to 3 their own, any
+// other kind none.
+bool ShopKindAccepts(int shop_kind, int browser_kind);
+
 // `line` without `praefix` at its start, removed once; unchanged when it
 // does not begin with it or the prefix is empty.
 QString RemovePraefix(const QString& line, const QString& praefix);

@@ -8,8 +8,8 @@
 #include <QThread>
 #include <algorithm>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/delivery_rules.h"
 #include "delivery/shop_window.h"
 #include "platform/clipboard_watch.h"
@@ -18,7 +18,6 @@
 
 namespace vt {
 
-QStringList BatchLines;
 bool FirstLine = false;
 
 namespace {

@@ -13,13 +13,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "delivery/delivery_channel.h"
+
 class QLineEdit;
 
 namespace vt {
 
-// The lines collected in modes 1 and 2, each ending with CR; the callers
-// clear it when a transfer starts.
-extern QStringList BatchLines;
 // Set by a caller right after the user confirmed a transfer; the next line
 // waits 500 ms after its access key. Cleared by every SendLine.
 extern bool FirstLine;

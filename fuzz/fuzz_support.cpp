@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 
 namespace vt::fuzz {
 namespace {

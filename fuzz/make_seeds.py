@@ -163,9 +163,30 @@ def export_seeds():
     write("fuzz_exports", "cp1252_bytes", bytes([0, 3, 2, 2, 2, 2, 2, 2]) + ugs.replace(b"4711", b"\xc4\x80\x81\xff"))
 
 
+# --- browser extension: piece size, chunk limit, then the host's frames ------
+
+def host_frame(json_text):
+    data = json_text.encode()
+    return struct.pack("<I", len(data)) + data
+
+
+def extension_seeds():
+    hello = host_frame('{"type":"hello","browser":"chromium","version":"1.0"}')
+    tabs = host_frame('{"id":1,"ok":true,"tabs":[{"tab":4,"window":1,"title":"Bestellformular",'
+                      '"active":true,"focused":true},{"tab":5,"title":"Zeile 1\\r\\nZeile 2"}]}')
+    ok = host_frame('{"id":2,"ok":true,"seq":1}')
+    dup = host_frame('{"id":3,"ok":true,"seq":1,"duplicate":true}')
+    refused = host_frame('{"id":4,"ok":false,"reason":"no-field"}')
+    bad = host_frame('{"id":null,"ok":false,"reason":"bad-request"}')
+    write("fuzz_extension_messages", "session", bytes([7, 4]) + hello + tabs + ok + dup + refused)
+    write("fuzz_extension_messages", "broken_json", bytes([0, 1]) + hello + host_frame('{"id":') + bad)
+    write("fuzz_extension_messages", "oversized", bytes([255, 0]) + hello + struct.pack("<I", 0x7FFFFFFF) + ok)
+
+
 if __name__ == "__main__":
     opl_seeds()
     opn_seeds()
     profile_seeds()
     text_seeds()
     export_seeds()
+    extension_seeds()

@@ -5,13 +5,12 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"
-#include "delivery/key_delivery.h"
-#include "delivery/shop_window.h"
+#include "delivery/shop_delivery.h"
 #include "links/opl_protocol.h"
 #include "links/opl_record.h"
 #include "links/port_control.h"
@@ -21,8 +20,6 @@
 
 namespace vt {
 namespace {
-
-constexpr int kShopStartDelayMs = 1000;
 
 bool BatchMode() {
     return progpar.keysendmode == 1 || progpar.keysendmode == 2;
@@ -82,10 +79,10 @@ int32_t ReceiveExportFile(int index) {
 // Receives a shop file line by line and types each line into the shop's
 // order form as it arrives (or collects it for one paste at the end).
 int32_t ReceiveShopFile(int shop) {
-    bool present = FindShopWindow(shop);
-    // The browser needs a moment after the confirmation box before it takes
-    // keystrokes; the wait deliberately lets no other handler run.
-    QThread::msleep(kShopStartDelayMs);
+    DeliveryChannel& channel = ShopDelivery();
+    bool present = channel.find_window(shop);
+    // The wait deliberately lets no other handler run.
+    QThread::msleep(static_cast<unsigned long>(channel.start_pause_ms()));
     const QString path = WorkingFilePath(shop);
     QFile work(path);
     if (!work.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -93,10 +90,10 @@ int32_t ReceiveShopFile(int shop) {
         return 0;
     }
     if (BatchMode())
-        BatchLines.clear();
+        channel.begin_batch();
     DeliveredLines& memory = ShopFileMemory();
     memory.begin(shop, browserrecord.handle);
-    const auto deliver = [shop](const QString& line) { return DeliverLine(shop, line); };
+    const auto deliver = [&](const QString& line) { return channel.deliver_line(shop, line); };
     bool complete = false;
     bool delivered = true;
     QByteArray payload;
@@ -108,7 +105,7 @@ int32_t ReceiveShopFile(int shop) {
             complete = true;
             break;
         }
-        present = FindShopWindow(shop);
+        present = channel.find_window(shop);
         if (!present)
             break;
         const QString record =
@@ -126,16 +123,18 @@ int32_t ReceiveShopFile(int shop) {
     if (complete && present && delivered && !memory.end_of_file(deliver))
         delivered = false;
     // The last line counts once the browser has fetched it.
-    const bool last_arrived = BatchMode() || AwaitLastPaste();
+    const bool last_arrived = BatchMode() || channel.await_last_paste();
     delivered = delivered && last_arrived;
     work.close();
     memory.finish(complete && present && delivered, last_arrived);
     if (!complete || !present || !delivered)
         return 0;
-    if (BatchMode() && !PasteBatch()) {
+    if (BatchMode() && !channel.paste_batch()) {
         // The end marker is acknowledged already, so the scanner may have let
-        // the file go: the lines stay on the clipboard for the user.
-        display().log_line(QString::fromUtf8(txt::BatchLeftOnClipboard));
+        // the file go: keystrokes leave the lines on the clipboard for the
+        // user (the extension has said why its text did not arrive).
+        if (progpar.delivery != 1)
+            display().log_line(QString::fromUtf8(txt::BatchLeftOnClipboard));
         return 0;
     }
     return 1;
@@ -188,9 +187,13 @@ void TimerOPLTimer() {
     display().status_line(Text(table == 6    ? msg::MdeReady
                                : table == 21 ? msg::MdeNoData
                                              : msg::MdeWaiting));
+    DeliveryChannel& channel = ShopDelivery();
+    const QString channel_text = channel.status_text();
+    if (!channel_text.isEmpty())
+        display().status_line(channel_text);
     OplShowFiles();
-    FindShopWindow(0);
-    FindShopWindow(1);
+    channel.find_window(0);
+    channel.find_window(1);
     if (table != 6)
         return;
 

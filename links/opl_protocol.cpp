@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "links/serial_link.h"
 #include "platform/codepage.h"
 #include "settings/settings.h"

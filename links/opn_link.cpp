@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "csp2/csp2.h"
 #include "delivery/convert.h"
 #include "delivery/delivered_lines.h"
@@ -194,7 +194,7 @@ void OpnDecodeStamp(const uint8_t* stamp, QString& date, QString& time) {
     OpnStampTextToDateTime(text, date, time);
 }
 
-int32_t OpnReadToShop(ShopAccess& shop) {
+int32_t OpnReadToShop(DeliveryChannel& shop) {
     const int32_t target = browserrecord.mode;
     DelayWithMessages(200);
     const int32_t n = csp2ReadData();
@@ -279,7 +279,7 @@ void TimerOPNComopenTimer() {
     }
 }
 
-void OpnCycle(ShopAccess& shop) {
+void OpnCycle(DeliveryChannel& shop) {
     if (progpar.device != 1)
         return;
     Stop(Timers.TimerOPN);
@@ -293,6 +293,11 @@ void OpnCycle(ShopAccess& shop) {
         OpenComport();
     Display& d = display();
     d.status_clear();
+    if (IsShop(target)) {
+        const QString channel = shop.status_text();
+        if (!channel.isEmpty())
+            d.status_line(channel);
+    }
     if (IsShop(target)) {
         if (found) {
             d.status_line(Text(msg::BrowserOk));

@@ -4,41 +4,23 @@
 // tray, and hands its barcodes to the selected shop's order form or to the
 // barcode CSV. The scanner is cleared only after a complete delivery.
 //
-// The desktop (shop window search, keystroke delivery) reaches the cycle
-// through ShopAccess, so the cycle runs in tests without a display.
+// The shop's order form is reached through the delivery seam, so the cycle
+// runs in tests without a display.
 
 #include <QString>
 #include <cstdint>
 
+#include "delivery/delivery_channel.h"
 #include "settings/opn_state.h"
 
 namespace vt {
 
-// What the cycle needs of the desktop.
-class ShopAccess {
-  public:
-    virtual ~ShopAccess() = default;
-    // Searches the order form of `shop` (0 or 1); true when it is there.
-    virtual bool find_window(int shop) = 0;
-    virtual bool bring_to_front() = 0;
-    // False when the line could not be handed to the shop's window.
-    virtual bool deliver_line(int shop, const QString& line) = 0;
-    virtual bool paste_batch() = 0;
-    // After the last line: until the browser has fetched the last paste;
-    // false when it did not.
-    virtual bool await_last_paste() = 0;
-    // Empties the collected lines of the batch modes.
-    virtual void begin_batch() = 0;
-    // The user has just confirmed a transfer (the first line waits longer).
-    virtual void confirm_first_line() = 0;
-};
-
 // Handler of TimerOPNComopen: one open attempt, shown in the status bar.
 void TimerOPNComopenTimer();
-// Handler of TimerOPN with the desktop's shop access (defined beside the
-// desktop delivery); OpnCycle is its work.
+// Handler of TimerOPN with the delivery channel of the settings (defined
+// beside the desktop delivery); OpnCycle is its work.
 void TimerOPNTimer();
-void OpnCycle(ShopAccess& shop);
+void OpnCycle(DeliveryChannel& shop);
 
 // COM1 -> 1, COM12 -> 12, COM123 -> 12, COM -> 0: the 4th and 5th characters.
 int32_t OpnPortNumber(const QString& port);
@@ -48,7 +30,7 @@ int32_t OpnReadVersion();
 // 6 barcodes waiting, 21 none, -1 no scanner or the link is closed.
 int32_t OpnPoll();
 // 1 transferred, 0 nothing to transfer, -1 failed (the scanner keeps all).
-int32_t OpnReadToShop(ShopAccess& shop);
+int32_t OpnReadToShop(DeliveryChannel& shop);
 int32_t OpnReadToCsv();
 // "K1;4711;5" -> "4711\t5"; any code that does not split into three stays.
 void OpnSplitCode(QString& code);

@@ -2,9 +2,9 @@
 
 #include <QTimer>
 
-#include "app/main_timers.h"
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/main_timers.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "links/serial_link.h"
 #include "settings/settings.h"
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "settings/settings.h"
 
 namespace vt {

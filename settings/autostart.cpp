@@ -6,8 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "settings/settings.h"
 #include "settings/start_dir.h"
 

@@ -7,7 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 

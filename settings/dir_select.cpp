@@ -13,8 +13,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "settings/dir_new.h"
 #include "settings/settings.h"
 

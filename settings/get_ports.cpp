@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "platform/port_list.h"
 #include "platform/profile_file.h"
 #include "settings/settings.h"

@@ -1,6 +1,6 @@
 #include "settings/path_shorten.h"
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 

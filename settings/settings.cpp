@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "platform/profile_file.h"
 
 namespace vt {
@@ -170,6 +170,7 @@ void LoadSettings() {
     p.alwaysforeground = ini.read_bool(u"PARAMETER", u"AlwaysForeground", true);
     p.language = ini.read_integer(u"PARAMETER", u"Language", 0);
     p.keysendmode = ini.read_integer(u"PARAMETER", u"Keysendmode", 1);
+    p.delivery = ini.read_integer(u"PARAMETER", u"Delivery", 0) == 1 ? 1 : 0;
     p.csvdir = LoadDirectory(ini, QStringLiteral("CSV"));
     p.opn_csvdir = LoadDirectory(ini, QStringLiteral("CSVOPN2001"));
     p.ugsdir = LoadDirectory(ini, QStringLiteral("UGS"));
@@ -210,6 +211,7 @@ bool SaveSettings() {
               ini.write_bool(u"PARAMETER", u"TrayIcon", p.trayicon) &&
               ini.write_bool(u"PARAMETER", u"TaskBar", p.taskbar) &&
               ini.write_bool(u"PARAMETER", u"ConfirmClose", p.confirmclose) &&
+              ini.write_integer(u"PARAMETER", u"Delivery", p.delivery == 1 ? 1 : 0) &&
               ini.write_string(u"CSV", u"CsvPos", CsvPosText(p.csvpos, 6)) &&
               ini.write_integer(u"CSV", u"Separator", p.csvseparator);
     if (ok && opn_keys) {

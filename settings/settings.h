@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 
@@ -24,6 +24,7 @@ struct progparstruct {
     int32_t language = 0;
     int32_t activebrowser = 0;
     int32_t keysendmode = 0;
+    int32_t delivery = 0;  // 0 keystrokes (also any other value on load), 1 browser extension
     std::array<int32_t, 2> browser{};
     std::array<QString, 2> browsertitle;
     std::array<QString, 2> formtitle;

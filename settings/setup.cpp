@@ -9,13 +9,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/messages.h"
-#include "app/ui_seam.h"
+#include "settings/messages.h"
+#include "settings/ui_seam.h"
 #include "delivery/delivery_rules.h"
 #include "settings/autostart.h"
 #include "settings/dir_new.h"
@@ -130,10 +131,23 @@ TFormSetup1::TFormSetup1(TFormDirSelect* dir_select, QWidget* parent)
         auto* v = new QVBoxLayout(GroupBox2);
         for (QCheckBox* c : {CheckBox100, CheckBox101, CheckBox102, CheckBox103, CheckBox104})
             v->addWidget(c);
+    }
+    GroupBoxDelivery =
+        Named(new QGroupBox(U8(txt::DeliveryGroup), TabSheetEinstellungen), "GroupBoxDelivery");
+    RadioDeliveryKeys =
+        Named(new QRadioButton(U8(txt::DeliveryKeys), GroupBoxDelivery), "RadioDeliveryKeys");
+    RadioDeliveryExtension = Named(
+        new QRadioButton(U8(txt::DeliveryExtension), GroupBoxDelivery), "RadioDeliveryExtension");
+    {
+        auto* h = new QHBoxLayout(GroupBoxDelivery);
+        h->addWidget(RadioDeliveryKeys);
+        h->addWidget(RadioDeliveryExtension);
+        h->addStretch(1);
         auto* tab = new QVBoxLayout(TabSheetEinstellungen);
         tab->addWidget(GroupBox100);
         tab->addWidget(GroupBox3);
         tab->addWidget(GroupBox2);
+        tab->addWidget(GroupBoxDelivery);
         tab->addStretch(1);
     }
 
@@ -280,6 +294,7 @@ void TFormSetup1::FormActivate() {
     CheckBox102->setChecked(progpar.taskbar);
     CheckBox103->setChecked(progpar.confirmclose);
     CheckBox104->setChecked(AutostartEnabledForThisProgram());
+    (progpar.delivery == 1 ? RadioDeliveryExtension : RadioDeliveryKeys)->setChecked(true);
 
     const std::array<QComboBox*, 2> browsers{ComboBoxBrowser1, ComboBoxBrowser2};
     const std::array<QLineEdit*, 2> titles{Edit201, Edit211};
@@ -447,6 +462,7 @@ void TFormSetup1::FormClose() {
     progpar.trayicon = CheckBox101->isChecked();
     progpar.taskbar = CheckBox102->isChecked();
     progpar.confirmclose = CheckBox103->isChecked();
+    progpar.delivery = RadioDeliveryExtension->isChecked() ? 1 : 0;
     // Only a change touches the entry, so one the user wrote is left alone
     // until the box is switched.
     if (CheckBox104->isChecked() != AutostartEnabledForThisProgram())

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QRadioButton;
 class QTabWidget;
 class QToolButton;
 class QWidget;
@@ -60,6 +61,10 @@ class TFormSetup1 : public QDialog {
     QCheckBox* CheckBox103;
     // Start at login: shows and sets whether the autostart entry is there.
     QCheckBox* CheckBox104;
+    // How the lines reach the order form: keystrokes or the browser extension.
+    QGroupBox* GroupBoxDelivery;
+    QRadioButton* RadioDeliveryKeys;
+    QRadioButton* RadioDeliveryExtension;
 
     QGroupBox* GroupBox200;
     QComboBox* ComboBoxBrowser1;

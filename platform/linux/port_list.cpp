@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 namespace {

@@ -7,15 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 #include "app/trans_main.h"
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/fake_browser.h"
 #include "tests/support/opn_sim.h"
 #include "tests/support/program_dir.h"
 #include "tests/support/recording_ui.h"
@@ -81,7 +84,7 @@ class OpnTransfer : public ::testing::Test {
         const QString ini =
             QStringLiteral(
                 "[PORT]\r\nPort=COM5\r\nDevice=1\r\n[Ports]\r\nCOM5=%1\r\n"
-                "[PARAMETER]\r\nKeysendmode=%2\r\n[Browser]\r\nActiveBrowser=%3\r\n"
+                "[PARAMETER]\r\nKeysendmode=%2\r\nDelivery=%8\r\n[Browser]\r\nActiveBrowser=%3\r\n"
                 "[%4]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%5\r\n"
                 "AccessKey=I\r\n"
                 "[Simple System]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\n"
@@ -91,7 +94,8 @@ class OpnTransfer : public ::testing::Test {
                 .arg(sim_.pty_path())
                 .arg(mode)
                 .arg(target)
-                .arg(QString::fromUtf8(brand().section), kShopTitle, kSimpleTitle, export_dir());
+                .arg(QString::fromUtf8(brand().section), kShopTitle, kSimpleTitle, export_dir())
+                .arg(delivery_);
         QDir().mkpath(export_dir());
         test::write_file(QString::fromUtf8(brand().ini_name), ini.toUtf8());
         form_ = std::make_unique<TForm1>();
@@ -112,6 +116,7 @@ class OpnTransfer : public ::testing::Test {
         return QTest::qWaitFor([&] { return Memo1().split(u'\n').contains(line); }, ms);
     }
 
+    int delivery_ = 0;
     vt::test::ProgramDir dir_;
     test::RecordingDialogs dialogs_;
     test::OpnSim sim_{QStringLiteral(VT_BIN_DIR "/opn2001-sim")};
@@ -181,6 +186,46 @@ TEST_F(OpnTransfer, WithoutTheShopWindowEverythingStaysOnTheScanner) {
     EXPECT_TRUE(dialogs_.boxes.empty());
     EXPECT_TRUE(sim_.log_lines("CLEAR").isEmpty());
     EXPECT_TRUE(Memo1().isEmpty());
+}
+
+// Through the browser extension (a browser played over the program's
+// socket): without it nothing is read; a transfer whose host dies half-way
+// clears nothing; the next one, on the browser's new host, puts each scan
+// into the tab once, and then the scanner is cleared.
+TEST_F(OpnTransfer, ThroughTheExtensionTheScannerIsClearedOnlyAfterDelivery) {
+    // The program listens in this test process, in a runtime folder of its own.
+    static QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString socket = runtime.path() + "/vantortrans/VantorTrans.sock";
+    delivery_ = 1;
+    Run(0, 0);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Memo2().contains("Browser-Erweiterung nicht verbunden"); }, 8000))
+        << Memo2().toStdString();
+    QTest::qWait(2500);
+    EXPECT_TRUE(Memo2().contains("Browser : Bestellformular nicht aktiv."));
+    EXPECT_TRUE(dialogs_.boxes.empty());
+    EXPECT_TRUE(sim_.log_lines("CLEAR").isEmpty());
+    ASSERT_TRUE(QFile::exists(socket));
+
+    test::FakeBrowser browser{{7, kShopTitle}};
+    browser.die_after(1);
+    auto host = std::make_unique<test::FakeHost>(socket, "chromium", browser.answer());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return browser.delivers() >= 2; }, 10000));
+    host.reset();
+    ASSERT_TRUE(WaitForLog("Übertragungsfehler"));
+    EXPECT_TRUE(sim_.log_lines("CLEAR").isEmpty()) << "the extension went: nothing cleared";
+    EXPECT_EQ(browser.field(7), "4012345\t1\n4711\t5\n") << "the second one did arrive";
+
+    browser.revive();
+    host = std::make_unique<test::FakeHost>(socket, "chromium", browser.answer());
+    ASSERT_TRUE(WaitForLog("Übertragung erfolgreich"));
+    EXPECT_TRUE(sim_.wait_for_log("CLEAR 3 barcodes", 3000));
+    EXPECT_EQ(browser.field(7), kShopLines) << "each scan once";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return Memo2().contains("Browser-Erweiterung : verbunden (Chromium)"); }, 5000));
+    EXPECT_EQ(dialogs_.boxes.size(), 2u);
 }
 
 class OpnFault : public OpnTransfer, public ::testing::WithParamInterface<const char*> {};

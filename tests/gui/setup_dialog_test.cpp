@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -40,7 +41,7 @@ const bool kDisplay = test::EnsureTestDesktop();
 std::string Edited(const progparstruct& p) {
     std::ostringstream s;
     s << p.port.toStdString() << '|' << p.device << '|' << p.minimize << p.trayicon << p.taskbar
-      << p.confirmclose;
+      << p.confirmclose << '|' << p.delivery;
     for (size_t i = 0; i < 2; ++i) {
         s << '|' << p.browser[i] << ',' << p.browsertitle[i].toStdString() << ','
           << p.formtitle[i].toStdString();
@@ -149,6 +150,7 @@ TEST_F(SetupDialogTest, ShowsTheRecordAndWritesEveryControlBack) {
     progpar.trayicon = false;
     progpar.taskbar = true;
     progpar.confirmclose = true;
+    progpar.delivery = 1;
     progpar.browser = {0, 2};
     progpar.browsertitle = {"Chromium", "alt"};
     progpar.formtitle = {"Bestellung", "Warenkorb"};
@@ -169,6 +171,12 @@ TEST_F(SetupDialogTest, ShowsTheRecordAndWritesEveryControlBack) {
     EXPECT_FALSE(form_->CheckBox101->isChecked());
     EXPECT_TRUE(form_->CheckBox102->isChecked());
     EXPECT_TRUE(form_->CheckBox103->isChecked());
+    EXPECT_EQ(form_->GroupBoxDelivery->title(), "Übertragung an den Browser");
+    EXPECT_EQ(form_->GroupBoxDelivery->parentWidget(), form_->TabSheetEinstellungen);
+    EXPECT_TRUE(form_->RadioDeliveryExtension->isChecked());
+    EXPECT_FALSE(form_->RadioDeliveryKeys->isChecked());
+    EXPECT_EQ(form_->RadioDeliveryKeys->text(), "Tastatur");
+    EXPECT_EQ(form_->RadioDeliveryExtension->text(), "Browser-Erweiterung");
     EXPECT_EQ(form_->ComboBoxBrowser1->currentText(), "Manuell");
     EXPECT_EQ(form_->Edit201->text(), "Chromium");
     EXPECT_EQ(form_->Edit202->text(), "Bestellung");
@@ -190,6 +198,7 @@ TEST_F(SetupDialogTest, ShowsTheRecordAndWritesEveryControlBack) {
     form_->CheckBox100->setChecked(false);
     form_->CheckBox101->setChecked(true);
     form_->CheckBox103->setChecked(false);
+    form_->RadioDeliveryKeys->click();
     Choose(form_->ComboBoxBrowser1, 3);
     form_->Edit202->setText("Auftrag");
     Choose(form_->ComboBoxBrowser2, 0);
@@ -205,6 +214,7 @@ TEST_F(SetupDialogTest, ShowsTheRecordAndWritesEveryControlBack) {
     EXPECT_TRUE(progpar.trayicon);
     EXPECT_TRUE(progpar.taskbar);
     EXPECT_FALSE(progpar.confirmclose);
+    EXPECT_EQ(progpar.delivery, 0);
     EXPECT_EQ(progpar.browser[0], 3);
     EXPECT_EQ(progpar.browsertitle[0], "Chrome");
     EXPECT_EQ(progpar.formtitle[0], "Auftrag");
@@ -228,6 +238,7 @@ TEST_F(SetupDialogTest, CloseBoxWritesBackExactlyAsSpeichernDoes) {
         Choose(form_->ComboBoxBrowser1, 1);
         form_->Edit212->setText("Formular");
         form_->CheckBox102->setChecked(false);
+        form_->RadioDeliveryExtension->click();
         form_->ListBox1->setCurrentRow(5);
         form_->SpinButton1Up->click();
         form_->ComboBox1->setCurrentIndex(2);

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QThread>
 
@@ -230,6 +231,29 @@ void Keys(const QString& keys) {
 
 void Type(const QString& text) {
     Xdotool({"type", "--delay", "40", text});
+}
+
+bool AnswerBox(RealProgram& program, const QString& title, int timeout_ms) {
+    if (!program.window(title, timeout_ms))
+        return false;
+    const QByteArray id =
+        RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name",
+                                 "^" + QRegularExpression::escape(title) + "$"})
+            .value_or(QByteArray())
+            .trimmed()
+            .split('\n')
+            .value(0);
+    if (id.isEmpty())
+        return false;
+    RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::fromLatin1(id)});
+    RunOnDesktop("xdotool", {"key", "Return"});
+    return program.gone(title, 5000);
+}
+
+QString MainWindowText(RealProgram& program, const QString& name) {
+    const auto main = program.main_window();
+    const auto widget = main ? Child(*main, name) : std::nullopt;
+    return widget ? widget->value("text").toString() : QString();
 }
 
 }  // namespace vt::test

@@ -26,6 +26,8 @@ class RealProgram {
     // The start directory, which holds the brand's INI file.
     QString dir() const { return dir_.path(); }
     QString file(const QString& name) const { return dir_.filePath(name); }
+    // The program's XDG_RUNTIME_DIR (where its browser extension socket is).
+    QString runtime_dir() const { return runtime_.path(); }
     QString ini_path() const;
     void write_ini(const QByteArray& text) const;
     QByteArray ini() const;
@@ -60,6 +62,14 @@ class RealProgram {
     QTemporaryDir dir_, runtime_, probe_;
     QProcess process_;
 };
+
+// Answers the program's message box titled `title` with the Return key, as
+// a person at the keyboard would; true once the box is gone.
+bool AnswerBox(RealProgram& program, const QString& title, int timeout_ms);
+
+// The text of the main window's widget `name` (such as the status list
+// "Memo2" or the log list "Memo1"); empty when there is none.
+QString MainWindowText(RealProgram& program, const QString& name);
 
 // What a window or widget description holds.
 std::optional<QJsonObject> Child(const QJsonObject& window, const QString& name);

@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 
 namespace vt::test {
 

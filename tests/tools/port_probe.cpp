@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "links/port_control.h"
 #include "links/serial_link.h"
 #include "platform/profile_file.h"

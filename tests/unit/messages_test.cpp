@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "settings/messages.h"
 
 #include <gtest/gtest.h>
 

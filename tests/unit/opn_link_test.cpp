@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <cstring>
 
-#include "app/main_timers.h"
+#include "settings/main_timers.h"
 #include "csp2/csp2.h"
 #include "tests/support/com_ports.h"
 #include "tests/support/opn_sim.h"
@@ -20,7 +20,7 @@
 namespace vt {
 namespace {
 
-class RecordingShop final : public ShopAccess {
+class RecordingShop final : public DeliveryChannel {
   public:
     bool find_window(int shop) override {
         calls << QStringLiteral("find %1").arg(shop);

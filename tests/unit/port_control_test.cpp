@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/main_timers.h"
+#include "settings/main_timers.h"
 #include "links/serial_link.h"
 #include "tests/support/com_ports.h"
 #include "tests/support/pty_pair.h"

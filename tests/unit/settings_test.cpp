@@ -113,6 +113,26 @@ TEST_F(SettingsTest, EditedValuesOutOfRangeAreCorrected) {
     EXPECT_EQ(saved("PORT", "Device"), "0");
 }
 
+TEST_F(SettingsTest, DeliveryIsKeystrokesUnlessItIsExactlyOne) {
+    LoadSettings();
+    EXPECT_EQ(progpar.delivery, 0) << "a file without the key types as before";
+    for (const auto& [text, want] : std::vector<std::pair<std::string, int>>{
+             {"1", 1}, {" 1 ", 1}, {"0", 0}, {"2", 0}, {"-1", 0}, {"ja", 0}, {"", 0}}) {
+        use_brand(0);
+        ini(QByteArray::fromStdString("[parameter]\r\ndelivery=" + text + "\r\n"));
+        LoadSettings();
+        EXPECT_EQ(progpar.delivery, want) << text;
+    }
+    ini("[PARAMETER]\r\nDelivery=7\r\n");
+    LoadSettings();
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(saved("PARAMETER", "Delivery"), "0");
+    progpar.delivery = 1;
+    ASSERT_TRUE(SaveSettings());
+    LoadSettings();
+    EXPECT_EQ(progpar.delivery, 1);
+}
+
 TEST_F(SettingsTest, TruthValuesAndNamesIgnoreCase) {
     ini("[parameter]\r\nTRAYICON=1\r\nminimize=yes\r\ntaskbar=0\r\n");
     LoadSettings();
@@ -209,6 +229,7 @@ TEST_F(SettingsTest, NewFileHoldsTheSavedKeysInOrder) {
     const std::string expected =
         "[PORT]\r\nPort=COM1\r\nBaud=115200\r\nDevice=0\r\n"
         "[PARAMETER]\r\nMinimize=0\r\nTrayIcon=0\r\nTaskBar=1\r\nConfirmClose=0\r\n"
+        "Delivery=0\r\n"
         "[CSV]\r\nCsvPos=1,2,3,4,5,6\r\nSeparator=0\r\n"
         "[Vantor]\r\nBrowser=0\r\nBrowserTitle=\r\nFormTitle=\r\n"
         "[Simple System]\r\nBrowser=0\r\nBrowserTitle=\r\nFormTitle=\r\n"

@@ -1,8 +1,8 @@
-#include "app/ui_seam.h"
+#include "settings/ui_seam.h"
 
 #include <cstdio>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 
 namespace vt {
 namespace {

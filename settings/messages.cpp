@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "settings/messages.h"
 
 #include "settings/settings.h"
 
@@ -35,7 +35,7 @@ QString FormatS(const QString& pattern, const QString& arg) {
 
 }  // namespace vt
 
-#include "app/main_timers.h"
+#include "settings/main_timers.h"
 namespace vt {
 MainTimers Timers;
 }

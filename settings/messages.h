@@ -124,6 +124,9 @@ inline constexpr const char* TrayIcon = "Icon in Traybar anzeigen";
 inline constexpr const char* TaskBar = "Anzeige in Taskbar aktivieren";
 inline constexpr const char* ConfirmCloseOption = "Beenden bestätigen";
 inline constexpr const char* StartAtLogin = "Beim Anmelden starten";
+inline constexpr const char* DeliveryGroup = "Übertragung an den Browser";
+inline constexpr const char* DeliveryKeys = "Tastatur";
+inline constexpr const char* DeliveryExtension = "Browser-Erweiterung";
 inline constexpr const char* TabShop = "Shop";
 inline constexpr const char* TabCsv = "CSV";
 inline constexpr const char* TabUgs = "UGS";
@@ -159,6 +162,20 @@ inline constexpr const char* CannotCreateDirectory = "Verzeichnis konnte nicht e
 inline constexpr const char* NotSentFormClosed = "Bestellformular geschlossen, nicht gesendet : ";
 inline constexpr const char* NotSentFormNotActive = "Bestellformular nicht im Vordergrund, nicht gesendet : ";
 inline constexpr const char* NotSentAccessKey = "Zugriffstaste %s hat keine Taste, nicht gesendet : ";
+// The same when the browser extension did not take the line.
+inline constexpr const char* NotSentNoField = "Kein Eingabefeld im Bestellformular, nicht gesendet : ";
+inline constexpr const char* NotSentPageNotReady = "Bestellformular nicht bereit, nicht gesendet : ";
+inline constexpr const char* NotSentNoAnswer = "Browser-Erweiterung antwortet nicht, nicht gesendet : ";
+inline constexpr const char* NotSentRefused = "Browser-Erweiterung lehnt ab, nicht gesendet : ";
+inline constexpr const char* NotSentNotConnected = "Browser-Erweiterung nicht verbunden, nicht gesendet : ";
+// Status list: whether the browser extension is there, and in which browsers.
+inline constexpr const char* ExtensionNotConnected = "Browser-Erweiterung nicht verbunden";
+inline constexpr const char* ExtensionConnected = "Browser-Erweiterung : verbunden (%s)";
+inline constexpr const char* ExtensionSocketFailed = "Browser-Erweiterung nicht erreichbar : ";
+// Once per run in a Wayland session while the lines go as keystrokes.
+inline constexpr const char* WaylandKeystrokes =
+    "Wayland-Sitzung: Tastatureingaben erreichen nur X11-Fenster. "
+    "Die Browser-Erweiterung arbeitet überall.";
 inline constexpr const char* ClipboardNotFetched = "Zwischenablage nicht abgeholt : ";
 inline constexpr const char* BatchLinesText = "%s Zeilen";
 // A file delivered again into the form that holds its start already.

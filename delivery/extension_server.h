@@ -1,0 +1,83 @@
+#pragma once
+// The program's end of the browser channel: a Unix domain socket in the
+// user's runtime folder, readable by the owner only, on which the browser's
+// native host connects. A connection from another user is closed unread.
+// Each connection first says which browser it serves; requests go out with
+// an id and their answer is awaited for a bounded time, pumping the event
+// queue as the program's other waits do.
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "delivery/extension_peer.h"
+
+class QSocketNotifier;
+
+namespace vt {
+
+class ExtensionServer : public QObject {
+  public:
+    // `program` names the socket (VantorTrans, MiraboTrans, DoerfalTrans).
+    explicit ExtensionServer(const QString& program, QObject* parent = nullptr);
+    ~ExtensionServer() override;
+
+    // Starts listening; false with the reason in `error` when the folder or
+    // the socket cannot be used (a program of this name already listens, the
+    // folder is another user's or open to others, no runtime folder).
+    bool listen(QString* error = nullptr);
+    bool listening() const { return listen_fd_ >= 0; }
+    QString path() const { return path_; }
+    // Stops listening, closes every connection and removes the socket.
+    void close();
+
+    struct Connection {
+        int id = 0;
+        int kind = 0;     // browser kind, 0 when no kind stands for the browser
+        QString browser;  // as the extension named it
+    };
+    // The connections that have said hello and count: the newest of each
+    // browser kind, in the order of the kinds.
+    std::vector<Connection> connections() const;
+
+    enum class Reply { kAnswer, kTimeout, kClosed };
+    // Sends `request` (a JSON object without id; the id is added here) on
+    // connection `id` and waits up to `timeout_ms` for its answer.
+    Reply request(int id, QJsonObject request, int timeout_ms, QJsonObject* answer);
+
+    // Connections refused because they came from another user.
+    int refused() const { return refused_; }
+
+  private:
+    struct Link {
+        int fd = -1;
+        QSocketNotifier* notifier = nullptr;
+        ExtensionPeer peer;
+        bool hello = false;
+        int kind = 0;
+        QString browser;
+        uint64_t order = 0;  // of the hello, to find the newest
+        std::map<qint64, QJsonObject> answers;
+    };
+
+    void accept_waiting();
+    // Reads what the connection has sent; false when it was closed.
+    bool read_from(int id);
+    void drop(int id);
+    bool send_all(int id, const QByteArray& bytes, qint64 deadline_ms);
+
+    QString program_;
+    QString path_;
+    int listen_fd_ = -1;
+    QSocketNotifier* listen_notifier_ = nullptr;
+    std::map<int, Link> links_;
+    int next_link_ = 1;
+    uint64_t next_order_ = 1;
+    qint64 next_request_ = 1;
+    int refused_ = 0;
+};
+
+}  // namespace vt
