@@ -1,5 +1,6 @@
 # Debian packages, one per brand (scripts/package builds them into dist/).
-# The brands share no installed file, so no common package is needed.
+# The brands share only the browser extension and its host, which are a
+# package of their own (browser/) that each brand recommends.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantortrans)
 set(CPACK_PACKAGE_VENDOR "${VT_DEVELOPER}")
@@ -9,7 +10,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_SOURCE_DIR}/dist)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL VantorTrans MiraboTrans DoerfalTrans)
+set(CPACK_COMPONENTS_ALL VantorTrans MiraboTrans DoerfalTrans ${VT_BROWSER_COMPONENT})
+if(VT_BROWSER_COMPONENT)
+  foreach(brand VANTORTRANS MIRABOTRANS DOERFALTRANS)
+    set(CPACK_DEBIAN_${brand}_PACKAGE_RECOMMENDS "vantortrans-browser (= ${PROJECT_VERSION})")
+  endforeach()
+endif()
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VT_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

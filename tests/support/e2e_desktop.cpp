@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -351,8 +353,136 @@ bool PrepareFirefoxProfile(const QString& profile) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------
+// A headless Wayland session
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+struct WaylandSession::State {
+    QTemporaryDir dir;
+    QString runtime, home, display, swaysock;
+    ChildProcess sway;
+};
+
+WaylandSession::WaylandSession() : state_(std::make_unique<State>()) {}
+WaylandSession::~WaylandSession() {
+    stop();
+}
+
+QString WaylandSession::runtime_dir() const {
+    return state_->runtime;
+}
+QString WaylandSession::home() const {
+    return state_->home;
+}
+
+bool WaylandSession::give(const QString& path) const {
+    QProcess p;
+    p.start("chown", {"-R", QString("%1:%1").arg(kNobody), path});
+    return p.waitForFinished(10000) && p.exitCode() == 0;
+}
+
+QStringList WaylandSession::as_user(const QStringList& extra_env) const {
+    QStringList argv{"setpriv", QString("--reuid=%1").arg(kNobody), QString("--regid=%1").arg(kNobody),
+                     "--clear-groups", "env", "-i", "HOME=" + state_->home,
+                     "XDG_RUNTIME_DIR=" + state_->runtime, "PATH=/usr/bin:/bin"};
+    if (!state_->display.isEmpty())
+        argv << "WAYLAND_DISPLAY=" + state_->display;
+    if (!state_->swaysock.isEmpty())
+        argv << "SWAYSOCK=" + state_->swaysock;
+    return argv + extra_env;
+}
+
+bool WaylandSession::start(QString* why) {
+    State& s = *state_;
+    auto fail = [&](const QString& reason) {
+        *why = reason;
+        stop();
+        return false;
+    };
+    if (getuid() != 0)
+        return fail("needs root to run the session as nobody");
+    if (QStandardPaths::findExecutable("sway").isEmpty() || QStandardPaths::findExecutable("setpriv").isEmpty())
+        return fail("sway or setpriv is not installed");
+    if (!s.dir.isValid())
+        return fail("no temporary folder");
+    s.runtime = s.dir.filePath("runtime");
+    s.home = s.dir.filePath("home");
+    QDir().mkpath(s.runtime);
+    QDir().mkpath(s.home);
+    QFile config(s.dir.filePath("sway.conf"));
+    if (!config.open(QIODevice::WriteOnly))
+        return fail("cannot write the sway configuration");
+    config.write("output HEADLESS-1 resolution 1280x800\nxwayland disable\n");
+    config.close();
+    ::chmod(QFile::encodeName(s.dir.path()).constData(), 0755);
+    ::chmod(QFile::encodeName(s.runtime).constData(), 0700);
+    if (!give(s.dir.path()))
+        return fail("cannot hand the session folders to nobody");
+    const QStringList argv =
+        as_user({"WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "sway", "-c",
+                 config.fileName()});
+    if (!s.sway.start(argv, s.dir.filePath("sway.log")))
+        return fail("sway did not start");
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 15000 && s.sway.running()) {
+        const QDir runtime(s.runtime);
+        const QStringList displays = runtime.entryList({"wayland-*"}, QDir::System);
+        const QStringList ipc = runtime.entryList({"sway-ipc.*.sock"}, QDir::System);
+        for (const QString& d : displays) {
+            if (!d.endsWith(".lock"))
+                s.display = d;
+        }
+        if (!s.display.isEmpty() && !ipc.isEmpty()) {
+            s.swaysock = runtime.filePath(ipc.first());
+            return true;
+        }
+        PumpEvents(50);
+    }
+    return fail("sway did not come up:\n" + log().right(2000));
+}
+
+void WaylandSession::stop() {
+    state_->sway.stop();
+    state_->display.clear();
+    state_->swaysock.clear();
+}
+
+QByteArray WaylandSession::tree() const {
+    const QStringList argv = as_user({"swaymsg", "-t", "get_tree"});
+    QProcess p;
+    p.start(argv.first(), argv.mid(1));
+    if (!p.waitForFinished(5000))
+        return {};
+    return p.readAllStandardOutput();
+}
+
+QString WaylandSession::log() const {
+    QFile file(state_->dir.filePath("sway.log"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QString& work_dir,
                                           const QStringList& urls) {
+    if (setup.wayland) {
+        BrowserSetup x11 = setup;
+        x11.wayland = nullptr;
+        x11.runtime_dir = setup.wayland->runtime_dir();
+        x11.browser = BrowserSetup::Browser::kChromium;
+        std::optional<QStringList> argv = BrowserCommand(x11, work_dir, urls);
+        // The profile must belong to the user Chromium runs as.
+        ::chmod(QFile::encodeName(work_dir).constData(), 0755);
+        if (!argv || !setup.wayland->give(work_dir + "/profile"))
+            return std::nullopt;
+        // "env XDG_RUNTIME_DIR=... chromium ...": the session's own env
+        // replaces the first two words.
+        argv->remove(0, 2);
+        argv->insert(1, "--ozone-platform=wayland");
+        return setup.wayland->as_user() + *argv;
+    }
     QStringList env{"env"};
     if (!setup.runtime_dir.isEmpty())
         env << "XDG_RUNTIME_DIR=" + setup.runtime_dir;
@@ -498,7 +628,11 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
     timer.start();
     while (timer.elapsed() < timeout_ms && s.chromium.running()) {
         PumpEvents(100);
-        if (!s.window) {
+        // No X11 window to find in a Wayland session: the page's load
+        // report is all there is.
+        if (s.setup.wayland && s.loaded)
+            return true;
+        if (!s.window && !s.setup.wayland) {
             const QByteArray found =
                 RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name", pattern}, 5000)
                     .value_or(QByteArray());

@@ -72,6 +72,38 @@ class ChildProcess {
     pid_t pid_ = -1;
 };
 
+// A headless Wayland session: sway on its headless backend, without
+// Xwayland, run as `nobody` (sway refuses to run as root). Programs meant to
+// show in it run as that user too, through as_user().
+class WaylandSession {
+  public:
+    WaylandSession();
+    ~WaylandSession();
+    WaylandSession(const WaylandSession&) = delete;
+    WaylandSession& operator=(const WaylandSession&) = delete;
+
+    // False, with the reason, when this cannot be: not root, sway missing,
+    // or it did not come up.
+    bool start(QString* why);
+    void stop();
+    // The session user's XDG_RUNTIME_DIR (mode 0700) and home folder.
+    QString runtime_dir() const;
+    QString home() const;
+    // The start of a command line that runs the rest as the session user,
+    // with nothing of this process's environment but the session's.
+    QStringList as_user(const QStringList& extra_env = {}) const;
+    // Hands `path` (and everything below it) to the session user.
+    bool give(const QString& path) const;
+    // swaymsg -t get_tree: the compositor's windows as JSON.
+    QByteArray tree() const;
+    // What sway wrote, for a failure's message.
+    QString log() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // How the next OrderForm::open() starts its browser.
 struct BrowserSetup {
     enum class Browser { kChromium, kFirefox };
@@ -83,6 +115,9 @@ struct BrowserSetup {
     QString runtime_dir;
     // A second tab after the form: a page with no field at all.
     bool tab_without_field = false;
+    // Not null: Chromium runs natively in this Wayland session, as its user,
+    // with the session's runtime folder (runtime_dir is not used).
+    const WaylandSession* wayland = nullptr;
 };
 
 // The command line that starts the browser of `setup` on `urls`, with its
