@@ -230,6 +230,26 @@ TEST_F(OpnTransfer, ThroughTheExtensionTheScannerIsClearedOnlyAfterDelivery) {
     EXPECT_EQ(dialogs_.boxes.size(), 2u);
 }
 
+// The same in real Chromium with the extension loaded and its host
+// registered: the confirmed transfer puts each scan into the form once, and
+// only then is the scanner cleared.
+TEST_F(OpnTransfer, ThroughTheExtensionInChromiumEachScanOnceThenCleared) {
+    static QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    test::OrderForm browser;
+    browser.set_browser({test::BrowserSetup::Browser::kChromium, runtime.path(), false});
+    ASSERT_TRUE(browser.open(kShopTitle));
+    delivery_ = 1;
+    Run(0, 0);
+    ASSERT_TRUE(WaitForLog("Übertragung erfolgreich", 30000)) << Memo1().toStdString();
+    EXPECT_TRUE(sim_.wait_for_log("CLEAR 3 barcodes", 3000));
+    EXPECT_EQ(browser.settle(500), kShopLines) << "each scan once";
+    EXPECT_EQ(dialogs_.boxes.size(), 1u) << "the one confirmation";
+    EXPECT_TRUE(Memo2().contains("Browser-Erweiterung : verbunden (Chromium)"))
+        << Memo2().toStdString();
+}
+
 class OpnFault : public OpnTransfer, public ::testing::WithParamInterface<const char*> {};
 
 // The second upload is the first transfer's read (the poll's is the first).
