@@ -278,6 +278,17 @@ TEST_F(UserPaths, CloseBoxOfTheDialogKeepsTheChoiceAndTheCloseIsConfirmed) {
     const auto login_kept = program.widget(kSettings, "CheckBox104");
     ASSERT_TRUE(login_kept);
     EXPECT_TRUE(login_kept->value("checked").toBool()) << "the box shows the entry";
+    // The lines go to the browser extension from now on.
+    const auto keys = program.widget(kSettings, "RadioDeliveryKeys");
+    ASSERT_TRUE(keys);
+    EXPECT_TRUE(keys->value("checked").toBool()) << "keystrokes unless chosen otherwise";
+    const auto extension = program.widget(kSettings, "RadioDeliveryExtension");
+    ASSERT_TRUE(extension);
+    EXPECT_EQ(extension->value("text").toString(), "Browser-Erweiterung");
+    const QJsonObject e = extension->value("rect").toObject();
+    ClickAt(e.value("x").toInt() + 8, e.value("y").toInt() + e.value("h").toInt() / 2);
+    const auto chosen = program.widget(kSettings, "RadioDeliveryExtension");
+    ASSERT_TRUE(chosen && chosen->value("checked").toBool()) << "a click chooses the extension";
     ASSERT_TRUE(ClickWidget(program, kSettings, "ButtonBeenden"));
     ASSERT_TRUE(program.gone(kSettings));
     ASSERT_TRUE(program.widget(kVantorCaption, "StatusPanel"));
@@ -299,6 +310,7 @@ TEST_F(UserPaths, CloseBoxOfTheDialogKeepsTheChoiceAndTheCloseIsConfirmed) {
     ASSERT_TRUE(ClickButton(program, "Warnung", "&Ja"));
     EXPECT_EQ(program.wait_exit(10000), 0) << "\"Ja\" ends the program";
     EXPECT_TRUE(program.ini().contains("ConfirmClose=1\r\n")) << program.ini().constData();
+    EXPECT_TRUE(program.ini().contains("Delivery=1\r\n")) << program.ini().constData();
 }
 
 // The "Shop" tab's browser kind locks its title; the CSV and UGS tabs choose
