@@ -253,8 +253,8 @@ class Scanner {
             answer.resize(answer.size() / 2);
             wire_.Log("FAULT truncate %s", name);
         }
-        Send(answer);
-        wire_.Log("TX %s %zu bytes", name, answer.size());
+        // What the command did is logged before the answer leaves: a test that
+        // holds the answer must find it in the log.
         if (opcode == csp2::kClear) {
             wire_.Log("CLEAR %zu barcodes", records_.size());
             records_.clear();
@@ -270,6 +270,8 @@ class Scanner {
                 wire_.Log("CHANGE %s", opt_.change_after_upload.c_str());
             }
         }
+        Send(answer);
+        wire_.Log("TX %s %zu bytes", name, answer.size());
     }
 
     Bytes Answer(uint8_t opcode, const Bytes& payload, Fault* fault) {
