@@ -372,7 +372,8 @@ TEST_F(OplFocusTaken, LongerThanTheRetryTheNextCycleTypesOnlyTheRest) {
     const QString typed = shop_.field_text();
     mail_.steal_focus(false);
     ASSERT_LT(typed.count('\n'), 40);
-    EXPECT_TRUE(expected_.startsWith(typed)) << typed;
+    EXPECT_TRUE(expected_.startsWith(typed))
+        << typed << "\nsearch field: " << shop_.search_text();
     EXPECT_EQ(Count("DROP 0"), 0) << "the scanner keeps the failed file";
     // The next cycle offers the file again and completes it in the same form.
     ASSERT_TRUE(AnswerBox("Bestätigen", 20000))
