@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QThread>
 #include <QTimer>
+#include <functional>
 
 #include "settings/main_timers.h"
 #include "settings/messages.h"
@@ -46,6 +47,9 @@ struct ReceivedFile {
     explicit ReceivedFile(const QString& name) : progress(ReceivingFilePattern(name)) {}
     JournalWriter journal;
     TransferProgress progress;
+    // Runs before the end marker is acknowledged; false keeps the file on
+    // the scanner (the end marker stays unacknowledged).
+    std::function<bool()> before_end_ack;
     void line(const QByteArray& payload) {
         journal.add_line(payload);
         progress.add();
@@ -113,6 +117,17 @@ int32_t ReceiveShopFile(int shop, ReceivedFile& file) {
     const auto deliver = [&](const QString& line) { return channel.deliver_line(shop, line); };
     bool complete = false;
     bool delivered = true;
+    // A line's arrival is awaited by the next line; the last one's must be
+    // known before the scanner is allowed to let the file go.
+    bool end_settled = false;
+    bool last_arrived = true;
+    file.before_end_ack = [&] {
+        end_settled = true;
+        if (!memory.end_of_file(deliver))
+            delivered = false;
+        last_arrived = BatchMode() || channel.await_last_paste();
+        return delivered && last_arrived;
+    };
     QByteArray payload;
     QStringList fields;
     while (present) {
@@ -123,7 +138,7 @@ int32_t ReceiveShopFile(int shop, ReceivedFile& file) {
             break;
         }
         file.line(payload);
-        present = channel.find_window(shop);
+        present = channel.window_still_there(shop);
         if (!present)
             break;
         const QString record =
@@ -138,10 +153,10 @@ int32_t ReceiveShopFile(int shop, ReceivedFile& file) {
             break;
         }
     }
-    if (complete && present && delivered && !memory.end_of_file(deliver))
-        delivered = false;
+    file.before_end_ack = nullptr;
     // The last line counts once the browser has fetched it.
-    const bool last_arrived = BatchMode() || channel.await_last_paste();
+    if (!end_settled)
+        last_arrived = BatchMode() || channel.await_last_paste();
     delivered = delivered && last_arrived;
     work.close();
     memory.finish(complete && present && delivered, last_arrived);
@@ -183,7 +198,10 @@ int32_t OplReceiveFile(int index) {
     int32_t result = 0;
     {
         // The scanner may forget the file once its end marker is acknowledged.
-        OplBeforeEndAck synced([&file] { file.journal.complete(); });
+        OplBeforeEndAck synced([&file] {
+            file.journal.complete();
+            return !file.before_end_ack || file.before_end_ack();
+        });
         result = index >= 2 ? ReceiveExportFile(index, file) : ReceiveShopFile(index, file);
     }
     if (index < 2)

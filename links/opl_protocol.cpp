@@ -98,11 +98,11 @@ bool TakeTableLine(const QStringList& fields, const QString& text, fileinforecor
     return numbers;
 }
 
-std::function<void()> g_before_end_ack;
+std::function<bool()> g_before_end_ack;
 
 }  // namespace
 
-OplBeforeEndAck::OplBeforeEndAck(std::function<void()> hook) {
+OplBeforeEndAck::OplBeforeEndAck(std::function<bool()> hook) {
     g_before_end_ack = std::move(hook);
 }
 
@@ -135,7 +135,7 @@ bool OplReadLine(QByteArray& line, bool log) {
         line.clear();
     }
     if (!line.isEmpty() && line.front() == EOT) line.clear();
-    if (line.isEmpty() && g_before_end_ack) g_before_end_ack();
+    if (line.isEmpty() && g_before_end_ack && !g_before_end_ack()) return false;
     ComWrite(ComHandle, QByteArray(1, ACK));
     if (log && progpar.debug && !line.isEmpty()) {
         display().log_line(QString::fromUtf8(trace::ReadLineOk));

@@ -44,10 +44,12 @@ int32_t OplPoll();
 bool OplReadLine(QByteArray& line, bool log);
 
 // Runs just before OplReadLine acknowledges an end marker, for as long as the
-// object lives: what must be on disk before the scanner may let a file go.
+// object lives: what must be on disk, and in the form, before the scanner may
+// let a file go. When it returns false the end marker is not acknowledged and
+// OplReadLine returns false: the scanner keeps the file.
 class OplBeforeEndAck {
   public:
-    explicit OplBeforeEndAck(std::function<void()> hook);
+    explicit OplBeforeEndAck(std::function<bool()> hook);
     ~OplBeforeEndAck();
     OplBeforeEndAck(const OplBeforeEndAck&) = delete;
     OplBeforeEndAck& operator=(const OplBeforeEndAck&) = delete;

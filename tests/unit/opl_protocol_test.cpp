@@ -112,7 +112,10 @@ TEST_F(OplProtocolTest, TheEndHookRunsBeforeTheEndMarkerIsAcknowledged) {
     QStringList seen;
     QByteArray line;
     {
-        OplBeforeEndAck hook([&] { seen << "hook, scanner got: " + pty.receive(100).toHex(); });
+        OplBeforeEndAck hook([&] {
+            seen << "hook, scanner got: " + pty.receive(100).toHex();
+            return true;
+        });
         pty.send(Frame("4711"));
         EXPECT_TRUE(OplReadLine(line, false));
         EXPECT_EQ(pty.receive(500), kAck);
@@ -126,6 +129,12 @@ TEST_F(OplProtocolTest, TheEndHookRunsBeforeTheEndMarkerIsAcknowledged) {
     EXPECT_TRUE(OplReadLine(line, false));
     EXPECT_EQ(seen.size(), 1) << "the hook ends with its object";
     EXPECT_EQ(pty.receive(500), kAck);
+
+    // A file whose last line did not reach the form stays on the scanner.
+    OplBeforeEndAck refusing([] { return false; });
+    pty.send(kEnd);
+    EXPECT_FALSE(OplReadLine(line, false));
+    EXPECT_TRUE(pty.receive(300).isEmpty()) << "the end marker is not acknowledged";
 }
 
 TEST_F(OplProtocolTest, BytesAfterAnEtxSpoilTheNextLine) {
