@@ -22,6 +22,9 @@ class DeliveryChannel {
     virtual ~DeliveryChannel() = default;
     // Searches the order form of `shop` (0 or 1); true when it is there.
     virtual bool find_window(int shop) = 0;
+    // Between the lines of a file: whether the form found last is still
+    // there, so that no line goes anywhere else.
+    virtual bool window_still_there(int shop) { return find_window(shop); }
     virtual bool bring_to_front() = 0;
     // Mode 0 delivers the line at once, modes 1 and 2 collect it. False
     // when it should have been delivered and did not reach the form.

@@ -47,6 +47,10 @@ uint64_t ExtensionChannel::FormHandle(int kind, qint64 tab) {
 }
 
 bool ExtensionChannel::find_window(int shop) {
+    // A search begins a transfer: what is still on its way belongs to the
+    // one before.
+    settle();
+    all_arrived_ = true;
     if (shop < 0 || shop > 1)
         return false;
     const auto s = static_cast<size_t>(shop);
@@ -86,6 +90,12 @@ bool ExtensionChannel::find_window(int shop) {
     return browserrecord.state[s];
 }
 
+bool ExtensionChannel::window_still_there(int shop) {
+    // Every text names the form title and the extension checks it, so a tab
+    // that closed or changed is found out by the next line, with a log line.
+    return shop == shop_ && connection_ != 0;
+}
+
 bool ExtensionChannel::bring_to_front() {
     // The extension writes into the tab wherever it is; nothing to raise.
     return connection_ != 0;
@@ -97,21 +107,30 @@ bool ExtensionChannel::deliver_line(int shop, const QString& line) {
         BatchLines << line + QChar(u'\r');
         return true;
     }
-    const QString text = (shop == 0 ? RemovePraefix(line, progpar.praefix) : line) + QChar(u'\r');
-    if (!send(text, line))
+    // The line ahead must be in the form before this one follows it.
+    if (!settle())
         return false;
-    display().log_line(line);
-    return true;
+    const QString text = (shop == 0 ? RemovePraefix(line, progpar.praefix) : line) + QChar(u'\r');
+    return post(text, line, true);
 }
 
 bool ExtensionChannel::paste_batch() {
+    if (!settle())
+        return false;
     const QString what =
         FormatS(QString::fromUtf8(txt::BatchLinesText), QString::number(BatchLines.size()));
     for (const QString& chunk : ChunkText(BatchLines.join(QString()), kChunkBytes)) {
-        if (!send(chunk, what))
+        if (!post(chunk, what, false) || !settle())
             return false;
     }
     return true;
+}
+
+bool ExtensionChannel::await_last_paste() {
+    settle();
+    const bool arrived = all_arrived_;
+    all_arrived_ = true;
+    return arrived;
 }
 
 void ExtensionChannel::begin_batch() {
@@ -127,7 +146,7 @@ QString ExtensionChannel::status_text() {
     return FormatS(QString::fromUtf8(txt::ExtensionConnected), names.join(QStringLiteral(", ")));
 }
 
-bool ExtensionChannel::send(const QString& text, const QString& what) {
+bool ExtensionChannel::post(const QString& text, const QString& what, bool log_arrival) {
     const uint64_t handle = browserrecord.handle;
     qint64 seq = 0;
     if (unanswered_.open && unanswered_.handle == handle && unanswered_.text == text) {
@@ -140,33 +159,71 @@ bool ExtensionChannel::send(const QString& text, const QString& what) {
     if (unanswered_.handle == handle)
         unanswered_.open = false;
 
-    DeliverResult result = DeliverResult::kNoAnswer;
     if (connection_ == 0) {
         display().log_line(QString::fromUtf8(txt::NotSentNotConnected) + what);
         return false;
     }
-    const QString key = progpar.accesskey[static_cast<size_t>(shop_)].left(1);
+    const auto s = static_cast<size_t>(shop_);
     QJsonObject request;
     request.insert(u"type", QStringLiteral("deliver"));
     request.insert(u"tab", double(tab_));
+    request.insert(u"title", progpar.formtitle[s]);
     request.insert(u"session", session_);
     request.insert(u"seq", double(seq));
-    request.insert(u"accessKey", key);
+    request.insert(u"accessKey", progpar.accesskey[s].left(1));
     request.insert(u"text", text);
-    QJsonObject answer;
-    const ExtensionServer::Reply reply =
-        server_.request(connection_, request, kAnswerTimeoutMs, &answer);
-    if (reply == ExtensionServer::Reply::kAnswer)
-        result = ParseDeliverAnswer(answer, seq);
-    if (result == DeliverResult::kDelivered || result == DeliverResult::kDuplicate)
+    flight_.sent.start();
+    ExtensionServer::Reply failed = ExtensionServer::Reply::kClosed;
+    const qint64 rid = server_.post(connection_, request, kAnswerTimeoutMs, &failed);
+    if (rid == 0) {
+        // Unknown whether a part of it went out.
+        unanswered_ = {true, handle, text, seq};
+        if (failed == ExtensionServer::Reply::kClosed)
+            browserrecord.state[s] = false;
+        display().log_line(QString::fromUtf8(failed == ExtensionServer::Reply::kClosed
+                                                 ? txt::NotSentNotConnected
+                                                 : txt::NotSentNoAnswer) +
+                           what);
+        return false;
+    }
+    flight_.open = true;
+    flight_.shop = shop_;
+    flight_.connection = connection_;
+    flight_.rid = rid;
+    flight_.handle = handle;
+    flight_.text = text;
+    flight_.seq = seq;
+    flight_.what = what;
+    flight_.log_arrival = log_arrival;
+    return true;
+}
+
+bool ExtensionChannel::settle() {
+    if (!flight_.open)
         return true;
+    flight_.open = false;
+    QJsonObject answer;
+    const ExtensionServer::Reply reply = server_.await_answer(
+        flight_.connection, flight_.rid, flight_.sent, kAnswerTimeoutMs, &answer);
+    DeliverResult result = DeliverResult::kNoAnswer;
+    if (reply == ExtensionServer::Reply::kAnswer)
+        result = ParseDeliverAnswer(answer, flight_.seq);
+    if (result == DeliverResult::kDelivered || result == DeliverResult::kDuplicate) {
+        if (flight_.log_arrival)
+            display().log_line(flight_.what);
+        return true;
+    }
     const char* why = WhyNotDelivered(result);
     if (result == DeliverResult::kNoAnswer) {
-        unanswered_ = {true, handle, text, seq};
+        unanswered_ = {true, flight_.handle, flight_.text, flight_.seq};
         if (reply == ExtensionServer::Reply::kClosed)
             why = txt::NotSentNotConnected;
     }
-    display().log_line(QString::fromUtf8(why) + what);
+    // As a search would have found: the status list shows the form missing.
+    if (result == DeliverResult::kNoTab || reply == ExtensionServer::Reply::kClosed)
+        browserrecord.state[static_cast<size_t>(flight_.shop)] = false;
+    display().log_line(QString::fromUtf8(why) + flight_.what);
+    all_arrived_ = false;
     return false;
 }
 

@@ -9,7 +9,15 @@
 // answer never came is sent again with the same number when it is the next
 // text for the same tab, so the tab that had applied it answers "duplicate"
 // instead of inserting it twice.
+//
+// In mode 0 a line's answer is awaited by the next line (or by the end of
+// the transfer), so the scanner's next line arrives while the browser
+// inserts this one; a line is never sent before the one ahead of it has
+// been acknowledged. Each text names the form title, and the extension
+// refuses a tab that no longer carries it: the tab need not be searched
+// again between the lines of a file.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 
@@ -29,10 +37,11 @@ class ExtensionChannel final : public DeliveryChannel {
     explicit ExtensionChannel(ExtensionServer& server);
 
     bool find_window(int shop) override;
+    bool window_still_there(int shop) override;
     bool bring_to_front() override;
     bool deliver_line(int shop, const QString& line) override;
     bool paste_batch() override;
-    bool await_last_paste() override { return true; }
+    bool await_last_paste() override;
     void begin_batch() override;
     void confirm_first_line() override {}
     QString status_text() override;
@@ -42,9 +51,13 @@ class ExtensionChannel final : public DeliveryChannel {
     static uint64_t FormHandle(int kind, qint64 tab);
 
   private:
-    // Sends `text` into the tab of the last search; `what` is named in the
-    // log line when it does not arrive.
-    bool send(const QString& text, const QString& what);
+    // Sends `text` into the tab of the last search and leaves its answer to
+    // `settle`; `what` is named in the log line when it does not arrive, and
+    // logged on its own when it does and `log_arrival` is set.
+    bool post(const QString& text, const QString& what, bool log_arrival);
+    // Awaits the answer of the text in flight, if any; false when it did not
+    // arrive, with one log line why.
+    bool settle();
 
     ExtensionServer& server_;
     QString session_;
@@ -60,6 +73,22 @@ class ExtensionChannel final : public DeliveryChannel {
         QString text;
         qint64 seq = 0;
     } unanswered_;
+    // The text whose answer has not been taken yet.
+    struct InFlight {
+        bool open = false;
+        int shop = 0;
+        int connection = 0;
+        qint64 rid = 0;
+        QElapsedTimer sent;
+        uint64_t handle = 0;
+        QString text;
+        qint64 seq = 0;
+        QString what;
+        bool log_arrival = false;
+    } flight_;
+    // Whether every text of the transfer so far arrived; told once, by
+    // await_last_paste.
+    bool all_arrived_ = true;
 };
 
 }  // namespace vt

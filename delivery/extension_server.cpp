@@ -156,7 +156,8 @@ bool ExtensionServer::read_from(int id) {
             link.browser = m.browser;
             link.kind = BrowserKindOf(m.browser);
             link.order = next_order_++;
-        } else if (link.hello) {
+        } else if (link.hello && link.awaited.count(m.id) != 0) {
+            // Answers that came too late for their request are of no use.
             link.answers[m.id] = m.body;
         }
     }
@@ -226,31 +227,55 @@ bool ExtensionServer::send_all(int id, const QByteArray& bytes, qint64 deadline_
 
 ExtensionServer::Reply ExtensionServer::request(int id, QJsonObject request, int timeout_ms,
                                                 QJsonObject* answer) {
-    if (links_.find(id) == links_.end())
-        return Reply::kClosed;
+    QElapsedTimer sent;
+    sent.start();
+    Reply failed = Reply::kClosed;
+    const qint64 rid = post(id, std::move(request), timeout_ms, &failed);
+    if (rid == 0)
+        return failed;
+    return await_answer(id, rid, sent, timeout_ms, answer);
+}
+
+qint64 ExtensionServer::post(int id, QJsonObject request, int timeout_ms, Reply* failed) {
+    *failed = Reply::kClosed;
+    auto it = links_.find(id);
+    if (it == links_.end())
+        return 0;
     const qint64 rid = next_request_++;
     request.insert(u"id", double(rid));
-    QElapsedTimer clock;
-    clock.start();
+    it->second.awaited.insert(rid);
     if (!send_all(id, wire::Frame(QJsonDocument(request).toJson(QJsonDocument::Compact)),
-                  timeout_ms))
-        return links_.count(id) ? Reply::kTimeout : Reply::kClosed;
+                  timeout_ms)) {
+        it = links_.find(id);
+        if (it == links_.end())
+            return 0;
+        it->second.awaited.erase(rid);
+        *failed = Reply::kTimeout;
+        return 0;
+    }
+    return rid;
+}
+
+ExtensionServer::Reply ExtensionServer::await_answer(int id, qint64 rid, const QElapsedTimer& sent,
+                                                     int timeout_ms, QJsonObject* answer) {
     for (;;) {
         auto it = links_.find(id);
         if (it == links_.end())
             return Reply::kClosed;
-        auto found = it->second.answers.find(rid);
-        if (found != it->second.answers.end()) {
+        Link& link = it->second;
+        auto found = link.answers.find(rid);
+        if (found != link.answers.end()) {
             *answer = found->second;
-            it->second.answers.erase(found);
+            link.answers.erase(found);
+            link.awaited.erase(rid);
             return Reply::kAnswer;
         }
-        // Answers that came too late for their request are of no use.
-        it->second.answers.clear();
-        const qint64 left = timeout_ms - clock.elapsed();
-        if (left <= 0 || AppClosing)
+        const qint64 left = timeout_ms - sent.elapsed();
+        if (left <= 0 || AppClosing) {
+            link.awaited.erase(rid);
             return Reply::kTimeout;
-        pollfd p{it->second.fd, POLLIN, 0};
+        }
+        pollfd p{link.fd, POLLIN, 0};
         if (::poll(&p, 1, int(std::min<qint64>(left, 10))) > 0) {
             if (!read_from(id))
                 return Reply::kClosed;

@@ -11,10 +11,12 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "delivery/extension_peer.h"
 
+class QElapsedTimer;
 class QSocketNotifier;
 
 namespace vt {
@@ -48,6 +50,17 @@ class ExtensionServer : public QObject {
     // connection `id` and waits up to `timeout_ms` for its answer.
     Reply request(int id, QJsonObject request, int timeout_ms, QJsonObject* answer);
 
+    // The same in two steps, so that the caller can go on while the answer
+    // is on its way. `post` gives the request's number, or 0 when it could
+    // not be sent (`*failed` says why); `await_answer` waits for the answer
+    // until `timeout_ms` after `sent` and must follow every post that gave
+    // a number. An answer nobody awaits any more is thrown away.
+    qint64 post(int id, QJsonObject request, int timeout_ms, Reply* failed);
+    Reply await_answer(int id, qint64 rid, const QElapsedTimer& sent, int timeout_ms,
+                       QJsonObject* answer);
+    // Whether connection `id` is still open.
+    bool open(int id) const { return links_.count(id) != 0; }
+
     // Connections refused because they came from another user.
     int refused() const { return refused_; }
 
@@ -60,6 +73,7 @@ class ExtensionServer : public QObject {
         int kind = 0;
         QString browser;
         uint64_t order = 0;  // of the hello, to find the newest
+        std::set<qint64> awaited;  // posted, answer not yet taken
         std::map<qint64, QJsonObject> answers;
     };
 

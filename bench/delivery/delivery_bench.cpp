@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     ExtensionChannel channel(server);
     progpar.browser = {3, 3};
     double ext_median_ms = 0;
-    std::vector<double> ext_search;  // of each line's time, the tab search
+    double ext_search_ms = 0;  // the search among the tabs, once a file
     double ext_total0_ms = 0;
     int ext_once0 = 0;
     bool ext_exact0 = false;
@@ -261,14 +261,17 @@ int main(int argc, char** argv) {
         QElapsedTimer all;
         all.start();
         QElapsedTimer t;
+        t.start();
+        channel.find_window(1);
+        ext_search_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        // As a download does: a line's answer is awaited by the next line.
         for (const QString& line : lines) {
             t.start();
-            channel.find_window(1);
-            const qint64 found = t.nsecsElapsed();
-            channel.deliver_line(1, line);
+            if (channel.window_still_there(1))
+                channel.deliver_line(1, line);
             times.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-            ext_search.push_back(static_cast<double>(found) / 1e6);
         }
+        channel.await_last_paste();
         ext_total0_ms = static_cast<double>(all.nsecsElapsed()) / 1e6;
         form.wait_for_field(expected, 10000);
         ext_once0 = ArrivedOnce(form.settle(500), lines, &ext_exact0);
@@ -319,8 +322,8 @@ int main(int argc, char** argv) {
         "extension mode 0: median %.2f ms per line, %.2f ms per line in all; %d of %d arrived "
         "exactly once; field %s\n",
         ext_median_ms, ext_total0_ms / kLines, ext_once0, kLines, ext_exact0 ? "exact" : "NOT exact");
-    std::printf("extension mode 0: of a line, the search among the tabs (median) %.2f ms\n",
-                Median(ext_search));
+    std::printf("extension mode 0: the search among the tabs, once a file: %.2f ms\n",
+                ext_search_ms);
     if (keys)
         std::printf("keystrokes mode 0 median / extension mode 0 median: %.1f\n",
                     median_ms / ext_median_ms);

@@ -118,12 +118,37 @@ function askPage(page, request) {
   });
 }
 
+// The tabs' titles as the browser last reported them. Asking the browser
+// for a tab costs a round trip per line; its change events keep this up to
+// date at no cost to a delivery.
+const titles = new Map();  // tab id -> title
+api.tabs.onUpdated.addListener((id, change, tab) => {
+  if (typeof tab?.title === 'string') titles.set(id, tab.title);
+});
+api.tabs.onRemoved.addListener((id) => titles.delete(id));
+
+// Whether the tab still carries the form's title, as the program's search
+// among the tabs demands; the program does not search again between lines.
+async function stillTheForm(tab, title) {
+  if (title === undefined) return true;
+  if (!titles.has(tab)) {
+    try {
+      titles.set(tab, (await api.tabs.get(tab)).title ?? '');
+    } catch (e) {
+      return false;
+    }
+  }
+  return title !== '' && titles.get(tab).includes(title);
+}
+
 async function deliver(msg) {
-  const {tab, session, seq, accessKey, text} = msg;
+  const {tab, title, session, seq, accessKey, text} = msg;
   if (!Number.isInteger(tab) || typeof session !== 'string' || !Number.isInteger(seq) ||
-      typeof accessKey !== 'string' || typeof text !== 'string') {
+      typeof accessKey !== 'string' || typeof text !== 'string' ||
+      (title !== undefined && typeof title !== 'string')) {
     return {ok: false, reason: 'bad-request'};
   }
+  if (!(await stillTheForm(tab, title))) return {ok: false, reason: 'no-tab'};
   const page = pages.get(tab);
   const reply = page ? await askPage(page, {session, seq, accessKey, text}) : null;
   if (reply && typeof reply.ok === 'boolean') return reply;

@@ -75,9 +75,11 @@ class ExtensionInBrowser : public ::testing::TestWithParam<Browser> {
         return -1;
     }
 
-    std::optional<QJsonObject> Deliver(int tab, int seq, const QString& text, const QString& key = "I") {
-        return program_->Ask({{"type", "deliver"}, {"tab", tab}, {"session", session_}, {"seq", seq},
-                              {"accessKey", key}, {"text", text}});
+    // As the program sends it, with the form title the tab must still carry.
+    std::optional<QJsonObject> Deliver(int tab, int seq, const QString& text, const QString& key = "I",
+                                       const QString& title = "Bestellformular") {
+        return program_->Ask({{"type", "deliver"}, {"tab", tab}, {"title", title}, {"session", session_},
+                              {"seq", seq}, {"accessKey", key}, {"text", text}});
     }
 
     QTemporaryDir runtime_;
@@ -153,11 +155,15 @@ TEST_P(ExtensionInBrowser, LinesArriveOnceAndFaultsAreAnswered) {
     expected += "Z";
     EXPECT_TRUE(form_.wait_for_field(expected));
 
-    // The page without a field, and a tab that is gone.
-    a = Deliver(plain, 1, "nowhere", "I");
+    // The page without a field, a tab that no longer carries the form's
+    // title, and a tab that is gone.
+    a = Deliver(plain, 1, "nowhere", "I", "Ohne Feld");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->value("reason").toString(), "no-field");
     EXPECT_FALSE(a->value("ok").toBool());
+    a = Deliver(tab, kLines + 2, "nowhere", "I", "Simple System");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->value("reason").toString(), "no-tab");
     a = Deliver(plain + tab + 1000, 1, "nowhere");
     ASSERT_TRUE(a);
     EXPECT_EQ(a->value("reason").toString(), "no-tab");

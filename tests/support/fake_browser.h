@@ -53,6 +53,13 @@ class FakeBrowser {
         close_tab_ = tab;
         close_after_ = delivers_ + n;
     }
+    // After `n` more texts the tab shows another page, titled `title`.
+    void retitle_after(int tab, int n, const QString& title) {
+        std::lock_guard lock(m_);
+        retitle_tab_ = tab;
+        retitle_after_ = delivers_ + n;
+        retitle_ = title;
+    }
     // The text after `n` more ones is applied, but its answer never leaves:
     // the host died on the way back. Nothing is answered after it.
     void die_after(int n) {
@@ -86,7 +93,11 @@ class FakeBrowser {
         const int id = r.value("tab").toInt();
         if (close_tab_ == id && delivers_ > close_after_)
             tabs_.erase(id);
-        if (!tabs_.count(id))
+        if (retitle_tab_ == id && delivers_ > retitle_after_ && tabs_.count(id))
+            tabs_[id].title = retitle_;
+        // A tab that no longer carries the form's title is not the form.
+        if (!tabs_.count(id) ||
+            (r.contains("title") && !tabs_[id].title.contains(r.value("title").toString())))
             return QJsonObject{{"ok", false}, {"reason", "no-tab"}};
         Tab& tab = tabs_[id];
         if (!tab.has_field)
@@ -113,6 +124,9 @@ class FakeBrowser {
     int close_tab_ = -1;
     int close_after_ = 0;
     int die_after_ = -1;
+    int retitle_tab_ = -1;
+    int retitle_after_ = 0;
+    QString retitle_;
 };
 
 }  // namespace vt::test

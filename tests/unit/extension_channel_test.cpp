@@ -247,6 +247,7 @@ TEST_F(ExtensionChannelTest, LinesCarryRisingNumbersTheirAccessKeyAndLoseThePref
     EXPECT_TRUE(channel.deliver_line(0, "0815\t1"));
     ASSERT_TRUE(channel.find_window(1));
     EXPECT_TRUE(channel.deliver_line(1, "X-99"));
+    EXPECT_TRUE(channel.await_last_paste());
     const auto sent = Delivers(host);
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[0].value("text"), "4711\t2\r");
@@ -256,6 +257,8 @@ TEST_F(ExtensionChannelTest, LinesCarryRisingNumbersTheirAccessKeyAndLoseThePref
     EXPECT_EQ(sent[2].value("text"), "X-99\r") << "the prefix is the brand shop's";
     EXPECT_EQ(sent[2].value("accessKey"), "i") << "only the first character is a key";
     EXPECT_EQ(sent[2].value("tab"), 4);
+    EXPECT_EQ(sent[0].value("title"), "Bestellformular") << "the extension checks the tab by it";
+    EXPECT_EQ(sent[2].value("title"), "Simple System");
     EXPECT_EQ(sent[0].value("session"), sent[2].value("session"));
     EXPECT_EQ(display_.log, QStringList({"X-4711\t2", "0815\t1", "X-99"}));
 }
@@ -279,10 +282,12 @@ TEST_F(ExtensionChannelTest, EachRefusalFailsTheLineWithOneLogLine) {
     ASSERT_TRUE(channel.find_window(0));
     for (int i = 0; i < 5; ++i) {
         answer = i;
-        EXPECT_FALSE(channel.deliver_line(0, "A")) << i;
+        EXPECT_TRUE(channel.deliver_line(0, "A")) << "sent; its answer comes later";
+        EXPECT_FALSE(channel.await_last_paste()) << i;
     }
     answer = 5;
-    EXPECT_TRUE(channel.deliver_line(0, "A")) << "a duplicate is in the form already";
+    EXPECT_TRUE(channel.deliver_line(0, "A"));
+    EXPECT_TRUE(channel.await_last_paste()) << "a duplicate is in the form already";
     EXPECT_EQ(display_.log, QStringList({
                                 "Bestellformular geschlossen, nicht gesendet : A",
                                 "Kein Eingabefeld im Bestellformular, nicht gesendet : A",
@@ -291,6 +296,38 @@ TEST_F(ExtensionChannelTest, EachRefusalFailsTheLineWithOneLogLine) {
                                 "Browser-Erweiterung lehnt ab, nicht gesendet : A",
                                 "A",
                             }));
+}
+
+TEST_F(ExtensionChannelTest, ALineWaitsOnlyForTheAnswerOfTheLineAhead) {
+    // A browser that takes 300 ms a line and refuses the third.
+    FakeHost host(server_.path(), "chromium", [&](const QJsonObject& r) {
+        if (r.value("type") == "tabs")
+            return Tabs({{3, "Bestellformular"}});
+        QThread::msleep(300);
+        if (r.value("text") == "C\r")
+            return QJsonObject{{"ok", false}, {"reason", "no-field"}};
+        return QJsonObject{{"ok", true}, {"seq", r.value("seq")}};
+    });
+    ASSERT_TRUE(WaitForConnections(1));
+    ExtensionChannel channel(server_);
+    ASSERT_TRUE(channel.find_window(0));
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(channel.deliver_line(0, "A"));
+    EXPECT_LT(t.elapsed(), 250) << "the caller goes on while the browser inserts";
+    EXPECT_TRUE(display_.log.isEmpty()) << "a line is logged once it arrived";
+    EXPECT_TRUE(channel.deliver_line(0, "B"));
+    EXPECT_GE(t.elapsed(), 250) << "B waited for A's answer";
+    EXPECT_EQ(display_.log, QStringList{"A"});
+    EXPECT_TRUE(channel.deliver_line(0, "C"));
+    EXPECT_FALSE(channel.deliver_line(0, "D")) << "C was refused";
+    EXPECT_TRUE(channel.window_still_there(0)) << "the next line finds out, with a log line";
+    EXPECT_FALSE(channel.await_last_paste());
+    EXPECT_TRUE(channel.await_last_paste()) << "told once";
+    const auto sent = Delivers(host);
+    ASSERT_EQ(sent.size(), 3u) << "D was never sent";
+    EXPECT_EQ(display_.log,
+              QStringList({"A", "B", "Kein Eingabefeld im Bestellformular, nicht gesendet : C"}));
 }
 
 TEST_F(ExtensionChannelTest, AnUnansweredTextIsRetriedUnderItsOwnNumberOnly) {
@@ -307,13 +344,16 @@ TEST_F(ExtensionChannelTest, AnUnansweredTextIsRetriedUnderItsOwnNumberOnly) {
     ASSERT_TRUE(channel.find_window(0));
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(channel.deliver_line(0, "A"));
+    EXPECT_TRUE(channel.deliver_line(0, "A"));
+    EXPECT_FALSE(channel.deliver_line(0, "B")) << "no line follows one that was not acknowledged";
     EXPECT_GE(t.elapsed(), ExtensionChannel::kAnswerTimeoutMs - 50);
     EXPECT_LT(t.elapsed(), ExtensionChannel::kAnswerTimeoutMs + 1000);
     EXPECT_EQ(display_.log.last(), "Browser-Erweiterung antwortet nicht, nicht gesendet : A");
+    EXPECT_FALSE(channel.await_last_paste()) << "the transfer is told";
     silent = false;
     EXPECT_TRUE(channel.deliver_line(0, "A"));
     EXPECT_TRUE(channel.deliver_line(0, "A")) << "a line of its own, not the retry";
+    EXPECT_TRUE(channel.await_last_paste());
     auto sent = Delivers(host);
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1].value("seq"), sent[0].value("seq")) << "the retry must be recognisable";
@@ -321,9 +361,11 @@ TEST_F(ExtensionChannelTest, AnUnansweredTextIsRetriedUnderItsOwnNumberOnly) {
 
     // Unanswered, then a different text: the old number is given up.
     silent = true;
-    EXPECT_FALSE(channel.deliver_line(0, "B"));
+    channel.deliver_line(0, "B");
+    EXPECT_FALSE(channel.await_last_paste());
     silent = false;
     EXPECT_TRUE(channel.deliver_line(0, "C"));
+    EXPECT_TRUE(channel.await_last_paste());
     sent = Delivers(host);
     EXPECT_GT(sent[4].value("seq").toInteger(), sent[3].value("seq").toInteger());
 }
@@ -335,6 +377,7 @@ TEST_F(ExtensionChannelTest, HostGoneMidFileFailsAtOnceAndTheReconnectedTabIsThe
     ASSERT_TRUE(channel.find_window(0));
     const uint64_t form = browserrecord.handle;
     EXPECT_TRUE(channel.deliver_line(0, "A"));
+    EXPECT_TRUE(channel.await_last_paste());
     first.close();
     QElapsedTimer t;
     t.start();
@@ -348,6 +391,7 @@ TEST_F(ExtensionChannelTest, HostGoneMidFileFailsAtOnceAndTheReconnectedTabIsThe
     ASSERT_TRUE(channel.find_window(0));
     EXPECT_EQ(browserrecord.handle, form);
     EXPECT_TRUE(channel.deliver_line(0, "B"));
+    EXPECT_TRUE(channel.await_last_paste());
     ASSERT_EQ(Delivers(again).size(), 1u);
 }
 
@@ -394,6 +438,7 @@ TEST_F(ExtensionChannelTest, BrokenFramesAreDroppedAndAnOversizedOneEndsTheConne
     ExtensionChannel channel(server_);
     EXPECT_TRUE(channel.find_window(0)) << "the connection lives on after frames it cannot use";
     EXPECT_TRUE(channel.deliver_line(0, "A"));
+    EXPECT_TRUE(channel.await_last_paste());
     QByteArray oversized(4, '\0');
     const quint32 len = wire::kMaxFromBrowser + 1;
     std::memcpy(oversized.data(), &len, 4);
