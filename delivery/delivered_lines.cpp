@@ -1,5 +1,7 @@
 #include "delivery/delivered_lines.h"
 
+#include <algorithm>
+
 #include "settings/messages.h"
 #include "settings/ui_seam.h"
 #include "settings/settings.h"
@@ -14,7 +16,7 @@ void DeliveredLines::begin(int shop, uint64_t window) {
         window_ = window;
     }
     in_order_ = true;
-    typed_ = false;
+    typed_ = 0;
     matched_ = 0;
     matching_ = line_by_line_ && !lines_.isEmpty();
 }
@@ -59,9 +61,9 @@ bool DeliveredLines::end_of_file(const Deliver& deliver) {
     return release(held, deliver);
 }
 
-void DeliveredLines::finish(bool complete, bool last_arrived) {
-    if (!last_arrived && typed_ && !lines_.isEmpty())
-        lines_.removeLast();
+void DeliveredLines::finish(bool complete, int not_arrived) {
+    const qsizetype gone = std::min({qsizetype(std::max(not_arrived, 0)), typed_, lines_.size()});
+    lines_.resize(lines_.size() - gone);
     if (complete || !in_order_ || !line_by_line_)
         lines_.clear();
     matching_ = false;
@@ -72,7 +74,7 @@ bool DeliveredLines::release(const QStringList& lines, const Deliver& deliver) {
     for (const QString& l : lines) {
         if (!deliver(l))
             return false;
-        typed_ = true;
+        ++typed_;
         lines_ << l;
     }
     return true;

@@ -37,10 +37,11 @@ class DeliveredLines {
     bool pass(const QString& line, uint64_t window, const Deliver& deliver);
     // The file's end came: types the lines still held back.
     bool end_of_file(const Deliver& deliver);
-    // The delivery is over; a complete one leaves nothing to skip. A last
-    // line typed that did not arrive after all (its paste never fetched the
-    // text) is not kept.
-    void finish(bool complete, bool last_arrived = true);
+    // The delivery is over; a complete one leaves nothing to skip. The last
+    // `not_arrived` lines typed that did not arrive after all (a paste that
+    // never fetched its text, texts the browser did not acknowledge) are not
+    // kept.
+    void finish(bool complete, int not_arrived = 0);
 
     // The lines kept for the form, for a look from outside.
     const QStringList& kept() const { return lines_; }
@@ -56,7 +57,7 @@ class DeliveredLines {
     bool matching_ = false;
     bool in_order_ = true;   // lines_ is the start of the file
     bool line_by_line_ = false;
-    bool typed_ = false;  // this delivery typed a line
+    qsizetype typed_ = 0;  // lines this delivery typed
 };
 
 // The memory of the program's shop deliveries (both scanner families).

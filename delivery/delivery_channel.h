@@ -35,6 +35,10 @@ class DeliveryChannel {
     // After the last line: whether it really arrived (a paste may still be
     // fetching its text).
     virtual bool await_last_paste() = 0;
+    // When await_last_paste said no: how many of the last lines delivered
+    // did not arrive after all (with keystrokes only the last paste can be
+    // missing).
+    virtual int lines_not_arrived() const { return 1; }
     // Empties the collected lines of the batch modes.
     virtual void begin_batch() = 0;
     // The user has just confirmed a transfer (the first line waits longer).

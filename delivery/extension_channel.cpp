@@ -49,8 +49,10 @@ uint64_t ExtensionChannel::FormHandle(int kind, qint64 tab) {
 bool ExtensionChannel::find_window(int shop) {
     // A search begins a transfer: what is still on its way belongs to the
     // one before.
-    settle();
-    all_arrived_ = true;
+    settle_all();
+    failed_ = false;
+    not_arrived_ = 0;
+    chain_ = 0;
     if (shop < 0 || shop > 1)
         return false;
     const auto s = static_cast<size_t>(shop);
@@ -107,29 +109,35 @@ bool ExtensionChannel::deliver_line(int shop, const QString& line) {
         BatchLines << line + QChar(u'\r');
         return true;
     }
-    // The line ahead must be in the form before this one follows it.
-    if (!settle())
+    // Answers that have come are taken at once: the log list follows the
+    // form, and a connection that dies loses only what was really unanswered.
+    while (!failed_ && !flights_.empty() &&
+           server_.answer_ready(flights_.front().connection, flights_.front().rid)) {
+        if (!settle_first())
+            return false;
+    }
+    if (failed_ || (flights_.size() >= kLinesAhead && !settle_first()))
         return false;
     const QString text = (shop == 0 ? RemovePraefix(line, progpar.praefix) : line) + QChar(u'\r');
     return post(text, line, true);
 }
 
 bool ExtensionChannel::paste_batch() {
-    if (!settle())
+    if (!settle_all())
         return false;
     const QString what =
         FormatS(QString::fromUtf8(txt::BatchLinesText), QString::number(BatchLines.size()));
     for (const QString& chunk : ChunkText(BatchLines.join(QString()), kChunkBytes)) {
-        if (!post(chunk, what, false) || !settle())
+        if (!post(chunk, what, false) || !settle_all())
             return false;
     }
     return true;
 }
 
 bool ExtensionChannel::await_last_paste() {
-    settle();
-    const bool arrived = all_arrived_;
-    all_arrived_ = true;
+    settle_all();
+    const bool arrived = !failed_;
+    failed_ = false;
     return arrived;
 }
 
@@ -149,15 +157,16 @@ QString ExtensionChannel::status_text() {
 bool ExtensionChannel::post(const QString& text, const QString& what, bool log_arrival) {
     const uint64_t handle = browserrecord.handle;
     qint64 seq = 0;
-    if (unanswered_.open && unanswered_.handle == handle && unanswered_.text == text) {
-        seq = unanswered_.seq;
+    if (unanswered_handle_ == handle && !unanswered_.empty() && unanswered_.front().text == text) {
+        seq = unanswered_.front().seq;
+        unanswered_.pop_front();
     } else {
         seq = ++seq_;
+        // Any other text for that tab settles them: a later number applied
+        // there would make the old ones count as duplicates.
+        if (unanswered_handle_ == handle)
+            unanswered_.clear();
     }
-    // Any other text for that tab settles it: a later number applied there
-    // would make the old one count as a duplicate.
-    if (unanswered_.handle == handle)
-        unanswered_.open = false;
 
     if (connection_ == 0) {
         display().log_line(QString::fromUtf8(txt::NotSentNotConnected) + what);
@@ -170,60 +179,92 @@ bool ExtensionChannel::post(const QString& text, const QString& what, bool log_a
     request.insert(u"title", progpar.formtitle[s]);
     request.insert(u"session", session_);
     request.insert(u"seq", double(seq));
+    if (chain_ != 0 && chain_handle_ == handle)
+        request.insert(u"after", double(chain_));
     request.insert(u"accessKey", progpar.accesskey[s].left(1));
     request.insert(u"text", text);
-    flight_.sent.start();
+    InFlight f;
+    f.clock.start();
     ExtensionServer::Reply failed = ExtensionServer::Reply::kClosed;
-    const qint64 rid = server_.post(connection_, request, kAnswerTimeoutMs, &failed);
-    if (rid == 0) {
+    f.rid = server_.post(connection_, request, kAnswerTimeoutMs, &failed);
+    if (f.rid == 0) {
         // Unknown whether a part of it went out.
-        unanswered_ = {true, handle, text, seq};
+        unanswered_handle_ = handle;
+        unanswered_.push_front({text, seq});
         if (failed == ExtensionServer::Reply::kClosed)
             browserrecord.state[s] = false;
         display().log_line(QString::fromUtf8(failed == ExtensionServer::Reply::kClosed
                                                  ? txt::NotSentNotConnected
                                                  : txt::NotSentNoAnswer) +
                            what);
+        chain_ = 0;
         return false;
     }
-    flight_.open = true;
-    flight_.shop = shop_;
-    flight_.connection = connection_;
-    flight_.rid = rid;
-    flight_.handle = handle;
-    flight_.text = text;
-    flight_.seq = seq;
-    flight_.what = what;
-    flight_.log_arrival = log_arrival;
+    chain_handle_ = handle;
+    chain_ = seq;
+    f.sent = {text, seq};
+    f.shop = shop_;
+    f.connection = connection_;
+    f.handle = handle;
+    f.what = what;
+    f.log_arrival = log_arrival;
+    flights_.push_back(std::move(f));
     return true;
 }
 
-bool ExtensionChannel::settle() {
-    if (!flight_.open)
+bool ExtensionChannel::settle_all() {
+    while (!flights_.empty()) {
+        if (!settle_first())
+            return false;
+    }
+    return true;
+}
+
+bool ExtensionChannel::settle_first() {
+    if (flights_.empty())
         return true;
-    flight_.open = false;
+    InFlight f = std::move(flights_.front());
+    flights_.pop_front();
     QJsonObject answer;
-    const ExtensionServer::Reply reply = server_.await_answer(
-        flight_.connection, flight_.rid, flight_.sent, kAnswerTimeoutMs, &answer);
+    const ExtensionServer::Reply reply =
+        server_.await_answer(f.connection, f.rid, f.clock, kAnswerTimeoutMs, &answer);
     DeliverResult result = DeliverResult::kNoAnswer;
     if (reply == ExtensionServer::Reply::kAnswer)
-        result = ParseDeliverAnswer(answer, flight_.seq);
+        result = ParseDeliverAnswer(answer, f.sent.seq);
     if (result == DeliverResult::kDelivered || result == DeliverResult::kDuplicate) {
-        if (flight_.log_arrival)
-            display().log_line(flight_.what);
+        if (f.log_arrival)
+            display().log_line(f.what);
         return true;
     }
     const char* why = WhyNotDelivered(result);
-    if (result == DeliverResult::kNoAnswer) {
-        unanswered_ = {true, flight_.handle, flight_.text, flight_.seq};
-        if (reply == ExtensionServer::Reply::kClosed)
-            why = txt::NotSentNotConnected;
-    }
+    if (result == DeliverResult::kNoAnswer && reply == ExtensionServer::Reply::kClosed)
+        why = txt::NotSentNotConnected;
     // As a search would have found: the status list shows the form missing.
     if (result == DeliverResult::kNoTab || reply == ExtensionServer::Reply::kClosed)
-        browserrecord.state[static_cast<size_t>(flight_.shop)] = false;
-    display().log_line(QString::fromUtf8(why) + flight_.what);
-    all_arrived_ = false;
+        browserrecord.state[static_cast<size_t>(f.shop)] = false;
+    display().log_line(QString::fromUtf8(why) + f.what);
+    failed_ = true;
+    chain_ = 0;
+
+    // The texts sent after it were refused for want of it, or their fate is
+    // unknown: none counts as arrived, and each keeps its number (for one
+    // that was refused the number is still unused in the tab).
+    std::deque<Text> unknown{f.sent};
+    int gone = 1;
+    while (!flights_.empty()) {
+        InFlight later = std::move(flights_.front());
+        flights_.pop_front();
+        QJsonObject ignored;
+        server_.await_answer(later.connection, later.rid, later.clock, kAnswerTimeoutMs, &ignored);
+        unknown.push_back(later.sent);
+        ++gone;
+    }
+    not_arrived_ += gone;
+    // Older ones for the same tab, not sent again yet, stay behind them.
+    if (unanswered_handle_ == f.handle)
+        unknown.insert(unknown.end(), unanswered_.begin(), unanswered_.end());
+    unanswered_handle_ = f.handle;
+    unanswered_ = std::move(unknown);
     return false;
 }
 

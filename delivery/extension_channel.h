@@ -10,16 +10,22 @@
 // text for the same tab, so the tab that had applied it answers "duplicate"
 // instead of inserting it twice.
 //
-// In mode 0 a line's answer is awaited by the next line (or by the end of
-// the transfer), so the scanner's next line arrives while the browser
-// inserts this one; a line is never sent before the one ahead of it has
-// been acknowledged. Each text names the form title, and the extension
-// refuses a tab that no longer carries it: the tab need not be searched
-// again between the lines of a file.
+// In mode 0 the lines go out without waiting for the answers of the last
+// few, so the scanner's next lines arrive while the browser inserts; each
+// text names the one that must be in the tab before it ("after"), and the
+// extension refuses it otherwise: a line never lands without its
+// predecessors. After the first line that did not arrive, nothing more is
+// sent; the lines from it on count as not arrived, and those whose fate is
+// unknown keep their numbers for the next attempt.
+//
+// Each text names the form title, and the extension refuses a tab that no
+// longer carries it: the tab need not be searched again between the lines
+// of a file.
 
 #include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
+#include <deque>
 
 #include "delivery/delivery_channel.h"
 #include "delivery/extension_server.h"
@@ -33,6 +39,8 @@ class ExtensionChannel final : public DeliveryChannel {
     // A batch above this many bytes goes as several texts, cut at line ends:
     // the browser takes no message from the host above 1 MiB.
     static constexpr qsizetype kChunkBytes = 512 * 1024;
+    // Mode 0: lines sent whose answers have not been taken yet, at most.
+    static constexpr size_t kLinesAhead = 32;
 
     explicit ExtensionChannel(ExtensionServer& server);
 
@@ -42,6 +50,7 @@ class ExtensionChannel final : public DeliveryChannel {
     bool deliver_line(int shop, const QString& line) override;
     bool paste_batch() override;
     bool await_last_paste() override;
+    int lines_not_arrived() const override { return not_arrived_; }
     void begin_batch() override;
     void confirm_first_line() override {}
     QString status_text() override;
@@ -51,13 +60,30 @@ class ExtensionChannel final : public DeliveryChannel {
     static uint64_t FormHandle(int kind, qint64 tab);
 
   private:
+    struct Text {
+        QString text;
+        qint64 seq = 0;
+    };
+    struct InFlight {
+        Text sent;
+        int shop = 0;
+        int connection = 0;
+        qint64 rid = 0;
+        QElapsedTimer clock;
+        uint64_t handle = 0;
+        QString what;
+        bool log_arrival = false;
+    };
+
     // Sends `text` into the tab of the last search and leaves its answer to
-    // `settle`; `what` is named in the log line when it does not arrive, and
-    // logged on its own when it does and `log_arrival` is set.
+    // the settling below; `what` is named in the log line when it does not
+    // arrive, and logged on its own when it does and `log_arrival` is set.
     bool post(const QString& text, const QString& what, bool log_arrival);
-    // Awaits the answer of the text in flight, if any; false when it did not
-    // arrive, with one log line why.
-    bool settle();
+    // Takes the answer of the oldest text on its way; false when it did not
+    // arrive, with one log line why, and then every later one is settled too.
+    bool settle_first();
+    // Takes every answer still due; false when a text did not arrive.
+    bool settle_all();
 
     ExtensionServer& server_;
     QString session_;
@@ -66,29 +92,20 @@ class ExtensionChannel final : public DeliveryChannel {
     // The tab of the last search, on the connection that listed it.
     int connection_ = 0;
     qint64 tab_ = 0;
-    // A text whose answer never came: unknown whether the tab has it.
-    struct Unanswered {
-        bool open = false;
-        uint64_t handle = 0;
-        QString text;
-        qint64 seq = 0;
-    } unanswered_;
-    // The text whose answer has not been taken yet.
-    struct InFlight {
-        bool open = false;
-        int shop = 0;
-        int connection = 0;
-        qint64 rid = 0;
-        QElapsedTimer sent;
-        uint64_t handle = 0;
-        QString text;
-        qint64 seq = 0;
-        QString what;
-        bool log_arrival = false;
-    } flight_;
-    // Whether every text of the transfer so far arrived; told once, by
-    // await_last_paste.
-    bool all_arrived_ = true;
+    std::deque<InFlight> flights_;
+    // The number of the last text sent into `chain_handle_`, which the next
+    // one names as its predecessor; 0 starts anew.
+    uint64_t chain_handle_ = 0;
+    qint64 chain_ = 0;
+    // Texts for `unanswered_handle_` whose fate is unknown, in order: sent
+    // again, they keep their numbers, so the tab that has them answers
+    // "duplicate" instead of inserting them twice.
+    uint64_t unanswered_handle_ = 0;
+    std::deque<Text> unanswered_;
+    // A text of this transfer did not arrive: nothing more is sent, and
+    // await_last_paste says so once.
+    bool failed_ = false;
+    int not_arrived_ = 0;
 };
 
 }  // namespace vt

@@ -172,6 +172,8 @@ void ExtensionServer::drop(int id) {
     auto it = links_.find(id);
     if (it == links_.end())
         return;
+    for (auto& [rid, body] : it->second.answers)
+        orphaned_[{id, rid}] = std::move(body);
     // Called from the notifier's own signal as well: it goes once that is over.
     it->second.notifier->setEnabled(false);
     it->second.notifier->deleteLater();
@@ -260,8 +262,14 @@ ExtensionServer::Reply ExtensionServer::await_answer(int id, qint64 rid, const Q
                                                      int timeout_ms, QJsonObject* answer) {
     for (;;) {
         auto it = links_.find(id);
-        if (it == links_.end())
-            return Reply::kClosed;
+        if (it == links_.end()) {
+            auto orphan = orphaned_.find({id, rid});
+            if (orphan == orphaned_.end())
+                return Reply::kClosed;
+            *answer = orphan->second;
+            orphaned_.erase(orphan);
+            return Reply::kAnswer;
+        }
         Link& link = it->second;
         auto found = link.answers.find(rid);
         if (found != link.answers.end()) {
@@ -284,6 +292,17 @@ ExtensionServer::Reply ExtensionServer::await_answer(int id, qint64 rid, const Q
         // The window stays alive while the browser takes its time.
         QCoreApplication::processEvents();
     }
+}
+
+bool ExtensionServer::answer_ready(int id, qint64 rid) {
+    auto it = links_.find(id);
+    if (it != links_.end() && it->second.answers.count(rid) == 0) {
+        pollfd p{it->second.fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && !read_from(id))
+            return true;
+        it = links_.find(id);
+    }
+    return it == links_.end() || it->second.answers.count(rid) != 0;
 }
 
 }  // namespace vt

@@ -58,8 +58,9 @@ class ExtensionServer : public QObject {
     qint64 post(int id, QJsonObject request, int timeout_ms, Reply* failed);
     Reply await_answer(int id, qint64 rid, const QElapsedTimer& sent, int timeout_ms,
                        QJsonObject* answer);
-    // Whether connection `id` is still open.
-    bool open(int id) const { return links_.count(id) != 0; }
+    // Whether await_answer would return at once: the answer is there, or
+    // the connection is gone. Reads what has arrived, never waits.
+    bool answer_ready(int id, qint64 rid);
 
     // Connections refused because they came from another user.
     int refused() const { return refused_; }
@@ -88,6 +89,9 @@ class ExtensionServer : public QObject {
     int listen_fd_ = -1;
     QSocketNotifier* listen_notifier_ = nullptr;
     std::map<int, Link> links_;
+    // Answers that had arrived on a connection when it closed, until they
+    // are awaited.
+    std::map<std::pair<int, qint64>, QJsonObject> orphaned_;
     int next_link_ = 1;
     uint64_t next_order_ = 1;
     qint64 next_request_ = 1;

@@ -159,7 +159,7 @@ int32_t ReceiveShopFile(int shop, ReceivedFile& file) {
         last_arrived = BatchMode() || channel.await_last_paste();
     delivered = delivered && last_arrived;
     work.close();
-    memory.finish(complete && present && delivered, last_arrived);
+    memory.finish(complete && present && delivered, last_arrived ? 0 : channel.lines_not_arrived());
     if (!complete || !present || !delivered)
         return 0;
     if (BatchMode() && !channel.paste_batch()) {

@@ -165,7 +165,7 @@ bool DeliverToShop(DeliveryChannel& shop, int32_t target, const std::vector<Pack
         // The last barcode counts once the browser has fetched it.
         const bool last_arrived = BatchMode() || shop.await_last_paste();
         ok = ok && last_arrived;
-        memory.finish(ok, last_arrived);
+        memory.finish(ok, last_arrived ? 0 : shop.lines_not_arrived());
     }
     display().status_bar(bar);
     if (ok && BatchMode())

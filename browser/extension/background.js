@@ -141,16 +141,39 @@ async function stillTheForm(tab, title) {
   return title !== '' && titles.get(tab).includes(title);
 }
 
-async function deliver(msg) {
-  const {tab, title, session, seq, accessKey, text} = msg;
+// The texts for one tab reach its page in the order they came, even when
+// the check of one has to wait for the browser. A text waits only until the
+// one before it has been passed on, not for that one's answer.
+const queues = new Map();  // tab id -> promise: the text before has been passed on
+
+async function deliverInOrder(msg) {
+  const tab = Number.isInteger(msg.tab) ? msg.tab : null;
+  const before = queues.get(tab);
+  let passedOn;
+  const mine = new Promise((resolve) => { passedOn = resolve; });
+  queues.set(tab, mine);
+  try {
+    if (before) await before;
+    return await deliver(msg, passedOn);
+  } finally {
+    passedOn();
+    if (queues.get(tab) === mine) queues.delete(tab);
+  }
+}
+
+async function deliver(msg, passedOn) {
+  const {tab, title, session, seq, after, accessKey, text} = msg;
   if (!Number.isInteger(tab) || typeof session !== 'string' || !Number.isInteger(seq) ||
       typeof accessKey !== 'string' || typeof text !== 'string' ||
-      (title !== undefined && typeof title !== 'string')) {
+      (title !== undefined && typeof title !== 'string') ||
+      (after !== undefined && !Number.isInteger(after))) {
     return {ok: false, reason: 'bad-request'};
   }
   if (!(await stillTheForm(tab, title))) return {ok: false, reason: 'no-tab'};
   const page = pages.get(tab);
-  const reply = page ? await askPage(page, {session, seq, accessKey, text}) : null;
+  const asked = page ? askPage(page, {session, seq, after, accessKey, text}) : null;
+  passedOn();
+  const reply = asked ? await asked : null;
   if (reply && typeof reply.ok === 'boolean') return reply;
   // Either the tab is gone, or its page has no content script (yet): a page
   // still loading, or one opened before the extension was installed.
@@ -180,7 +203,7 @@ async function handle(p, msg) {
       answer(p, msg, {ok: false, reason: 'not-ready'});
     }
   } else if (msg.type === 'deliver') {
-    answer(p, msg, await deliver(msg));
+    answer(p, msg, await deliverInOrder(msg));
   } else {
     answer(p, msg, {ok: false, reason: 'bad-request'});
   }

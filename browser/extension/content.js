@@ -56,8 +56,14 @@
     el.dispatchEvent(new InputEvent('input', {bubbles: true, inputType: 'insertFromPaste', data: text}));
   }
 
-  function deliver({session, seq, accessKey, text}) {
-    if (seq <= (applied.get(session) ?? -Infinity)) return {ok: true, seq, duplicate: true};
+  // `after` names the text that must be the last one applied before this
+  // one: the program sends the next lines before the answers of the last
+  // ones have come, and a line whose predecessor did not arrive must not be
+  // inserted without it.
+  function deliver({session, seq, after, accessKey, text}) {
+    const last = applied.get(session);
+    if (seq <= (last ?? -Infinity)) return {ok: true, seq, duplicate: true};
+    if (Number.isInteger(after) && after !== last) return {ok: false, reason: 'out-of-order'};
     const el = fieldFor(accessKey);
     if (!el) return {ok: false, reason: 'no-field'};
     insert(el, text.replace(/\r\n?/g, '\n'));

@@ -76,10 +76,14 @@ class ExtensionInBrowser : public ::testing::TestWithParam<Browser> {
     }
 
     // As the program sends it, with the form title the tab must still carry.
+    // `after`: the text that must be in the tab before this one (0: none).
     std::optional<QJsonObject> Deliver(int tab, int seq, const QString& text, const QString& key = "I",
-                                       const QString& title = "Bestellformular") {
-        return program_->Ask({{"type", "deliver"}, {"tab", tab}, {"title", title}, {"session", session_},
-                              {"seq", seq}, {"accessKey", key}, {"text", text}});
+                                       const QString& title = "Bestellformular", int after = 0) {
+        QJsonObject request{{"type", "deliver"}, {"tab", tab}, {"title", title}, {"session", session_},
+                            {"seq", seq}, {"accessKey", key}, {"text", text}};
+        if (after > 0)
+            request.insert("after", after);
+        return program_->Ask(request);
     }
 
     QTemporaryDir runtime_;
@@ -120,7 +124,7 @@ TEST_P(ExtensionInBrowser, LinesArriveOnceAndFaultsAreAnswered) {
     const int kLines = 40;
     for (int i = 1; i <= kLines; ++i) {
         const QString line = QString("ART%1\t%2\r\n").arg(i, 4, 10, QChar('0')).arg(i % 7 + 1);
-        const auto a = Deliver(tab, i, line);
+        const auto a = Deliver(tab, i, line, "I", "Bestellformular", i - 1);
         ASSERT_TRUE(a) << "no answer for line " << i;
         ASSERT_EQ(*a, (QJsonObject{{"id", a->value("id")}, {"ok", true}, {"seq", i}}));
         expected += QString(line).replace("\r\n", "\n");
@@ -128,6 +132,11 @@ TEST_P(ExtensionInBrowser, LinesArriveOnceAndFaultsAreAnswered) {
     std::printf("extension: %.2f ms a line, acknowledged\n", double(timer.elapsed()) / kLines);
     ASSERT_TRUE(form_.wait_for_field(expected)) << form_.field_text().toStdString();
     EXPECT_TRUE(form_.search_text().isEmpty()) << "the access key's field was not the target";
+
+    // A text whose predecessor is not in the tab is refused.
+    auto gap = Deliver(tab, kLines + 5, "nowhere", "I", "Bestellformular", kLines + 4);
+    ASSERT_TRUE(gap);
+    EXPECT_EQ(gap->value("reason").toString(), "out-of-order");
 
     // A retried request and an older one are acknowledged, not inserted.
     auto a = Deliver(tab, kLines, "ART9999\t1\n");

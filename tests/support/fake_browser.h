@@ -16,7 +16,8 @@ namespace vt::test {
 
 // What the extension does in the browser, as far as the program can tell:
 // tabs with a title and a field each; a text is applied to a tab at most
-// once per session and sequence number, with CR LF and CR as LF. The test
+// once per session and sequence number, only after the text it names as its
+// predecessor, with CR LF and CR as LF. The test
 // closes tabs, takes fields away and lets the host die on the way back.
 class FakeBrowser {
   public:
@@ -103,12 +104,17 @@ class FakeBrowser {
         if (!tab.has_field)
             return QJsonObject{{"ok", false}, {"reason", "no-field"}};
         const qint64 seq = r.value("seq").toInteger();
-        qint64& highest = tab.applied[r.value("session").toString()];
+        const auto applied = tab.applied.find(r.value("session").toString());
+        const bool any = applied != tab.applied.end();
         QJsonObject ok{{"ok", true}, {"seq", seq}};
-        if (seq <= highest) {
+        if (any && seq <= applied->second) {
             ok.insert("duplicate", true);
+        } else if (r.contains("after") &&
+                   (!any || r.value("after").toInteger() != applied->second)) {
+            // Its predecessor is not in the tab: it must not go in without it.
+            return QJsonObject{{"ok", false}, {"reason", "out-of-order"}};
         } else {
-            highest = seq;
+            tab.applied[r.value("session").toString()] = seq;
             QString text = r.value("text").toString();
             text.replace("\r\n", "\n").replace('\r', '\n');
             tab.field += text;

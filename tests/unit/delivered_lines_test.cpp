@@ -143,16 +143,32 @@ TEST_F(DeliveredLinesTest, ALastLineWhosePasteWasNeverFetchedIsTypedAgain) {
     memory.begin(0, kForm);
     for (const QString& line : file.mid(0, 3))
         EXPECT_TRUE(memory.pass(line, kForm, form.deliver()));
-    memory.finish(false, false);
+    memory.finish(false, 1);
     EXPECT_EQ(memory.kept(), file.mid(0, 2));
     // A try that typed nothing has no last line of its own to drop.
     memory.begin(0, kForm);
     EXPECT_TRUE(memory.pass(file[0], kForm, form.deliver()));
-    memory.finish(false, false);
+    memory.finish(false, 1);
     EXPECT_EQ(memory.kept(), file.mid(0, 2));
     Form again;
     EXPECT_TRUE(Deliver(file, kForm, again));
     EXPECT_EQ(again.typed, file.mid(2));
+}
+
+// Lines sent ahead of their answers: several at the end may be missing.
+TEST_F(DeliveredLinesTest, TheLinesThatDidNotArriveAreTypedAgainAndOnlyThose) {
+    Form form;
+    memory.begin(0, kForm);
+    for (const QString& line : file.mid(0, 3))
+        EXPECT_TRUE(memory.pass(line, kForm, form.deliver()));
+    memory.finish(false, 2);
+    EXPECT_EQ(memory.kept(), file.mid(0, 1));
+    // More than this try typed: the lines of the earlier try stay.
+    memory.begin(0, kForm);
+    EXPECT_TRUE(memory.pass(file[0], kForm, form.deliver()));
+    EXPECT_TRUE(memory.pass(file[1], kForm, form.deliver()));
+    memory.finish(false, 5);
+    EXPECT_EQ(memory.kept(), file.mid(0, 1));
 }
 
 TEST_F(DeliveredLinesTest, AWindowChangeWithinTheFileLeavesNothingToSkip) {
