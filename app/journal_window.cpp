@@ -63,9 +63,12 @@ bool ResendToShop(const JournalEntry& e, int shop) {
             break;
         }
     }
-    if (ok)
-        ok = BatchMode() ? channel.paste_batch() : channel.await_last_paste();
-    return ok;
+    if (BatchMode())
+        return ok && channel.paste_batch();
+    // Lines still on their way are settled even after a failure, so their
+    // log lines belong to this resend.
+    const bool arrived = channel.await_last_paste();
+    return ok && arrived;
 }
 
 // An OPL-98xx export: the lines become the working file again and are

@@ -46,7 +46,7 @@ class DeliveryChromium : public ::testing::Test {
     }
 
     void FocusFieldByHand() {
-        ASSERT_TRUE(test::RunOnDesktop("xdotool", {"key", "alt+i"}));
+        ASSERT_TRUE(test::PressKeys({"alt+i"}));
         test::PumpEvents(300);
         ASSERT_TRUE(form_.field_focused());
     }

@@ -302,6 +302,14 @@ std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList
     return p.readAllStandardOutput();
 }
 
+bool PressKeys(const QStringList& keys) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (RunOnDesktop("xdotool", QStringList{"key"} + keys, 5000))
+            return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // The order form in Chromium
 

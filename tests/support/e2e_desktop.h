@@ -54,6 +54,11 @@ void PumpEvents(int ms);
 std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args,
                                        int timeout_ms = 10000, const QByteArray& input = {});
 
+// Presses `keys` (xdotool's names) as a person would; a second time when
+// xdotool failed or hung the first time (seen once under Xvfb: 10 s
+// without an answer). False when neither press went through.
+bool PressKeys(const QStringList& keys);
+
 // A started child process in a process group of its own; stopped (TERM,
 // then KILL) when destroyed.
 class ChildProcess {
