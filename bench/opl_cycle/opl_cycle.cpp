@@ -99,14 +99,7 @@ class Run {
 };
 
 bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeout_ms)
-            return false;
-        PumpEvents(2);
-    }
-    return true;
+    return vt::test::WaitFor(done, timeout_ms, 2);
 }
 
 bool LogHas(const vt::test::OplSim& sim, const QString& prefix) {

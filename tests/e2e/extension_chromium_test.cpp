@@ -82,19 +82,7 @@ class ExtensionChromium : public ::testing::Test {
         shop_.set_browser({Browser::kChromium, program_.runtime_dir(), tab_without_field});
         ASSERT_TRUE(shop_.open(kShopTitle)) << "Chromium did not show the brand shop";
     }
-    int Count(const QString& prefix) const {
-        int n = 0;
-        for (const QString& l : sim_.log())
-            n += l.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-    bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < timeout_ms)
-            PumpEvents(50);
-        return done();
-    }
+    int Count(const QString& prefix) const { return sim_.count(prefix); }
     bool WaitForCount(const QString& prefix, int count, int timeout_ms) {
         return WaitFor([&] { return Count(prefix) >= count; }, timeout_ms);
     }

@@ -75,19 +75,7 @@ class ExtensionCycle : public ::testing::Test {
     QString Status() { return MainWindowText(program_, "Memo2"); }
     QString Log() { return MainWindowText(program_, "Memo1"); }
     bool AnswerBox(int timeout_ms) { return test::AnswerBox(program_, "Bestätigen", timeout_ms); }
-    int Count(const QString& prefix) const {
-        int n = 0;
-        for (const QString& l : sim_.log())
-            n += l.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-    bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < timeout_ms)
-            PumpEvents(50);
-        return done();
-    }
+    int Count(const QString& prefix) const { return sim_.count(prefix); }
     bool WaitForCount(const QString& prefix, int count, int timeout_ms) {
         return WaitFor([&] { return Count(prefix) >= count; }, timeout_ms);
     }

@@ -154,21 +154,9 @@ class OplCycle : public ::testing::Test {
         }
         return false;
     }
-    int Count(const QString& prefix) const {
-        int n = 0;
-        for (const QString& l : sim_.log())
-            n += l.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
+    int Count(const QString& prefix) const { return sim_.count(prefix); }
     bool WaitForCount(const QString& prefix, int count, int timeout_ms) const {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeout_ms) {
-            if (Count(prefix) >= count)
-                return true;
-            PumpEvents(100);
-        }
-        return false;
+        return WaitFor([&] { return Count(prefix) >= count; }, timeout_ms, 100);
     }
     QByteArray ReadExport(const QString& folder, const QString& stem) const {
         return read_file(dir_.filePath(folder + "/" + Exports(folder, stem).value(0)));

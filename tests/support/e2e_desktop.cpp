@@ -276,6 +276,17 @@ void PumpEvents(int ms) {
     } while (timer.elapsed() < ms);
 }
 
+bool WaitFor(const std::function<bool()>& done, int timeout_ms, int step_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms)
+            return false;
+        PumpEvents(step_ms);
+    }
+    return true;
+}
+
 std::optional<QByteArray> RunOnDesktop(const QString& program, const QStringList& args,
                                        int timeout_ms, const QByteArray& input) {
     QProcess p;

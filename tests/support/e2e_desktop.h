@@ -29,6 +29,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -48,6 +49,10 @@ bool StartWindowManager();
 
 // Pumps the Qt event queue for `ms` milliseconds.
 void PumpEvents(int ms);
+
+// Pumps events until `done` holds, checking every `step_ms`; false when it
+// still does not after `timeout_ms`.
+bool WaitFor(const std::function<bool()>& done, int timeout_ms, int step_ms = 50);
 
 // Runs a program on the desktop, pumping events meanwhile; its standard
 // output, or nothing when it failed or ran longer than `timeout_ms`.

@@ -69,6 +69,9 @@ class SimProcess {
         return out;
     }
 
+    // How many log lines start with `prefix`.
+    int count(const QString& prefix) const { return int(log_lines(prefix).size()); }
+
     // Waits until the log holds a line starting with `prefix`.
     bool wait_for_log(const QString& prefix, int ms) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
