@@ -540,7 +540,7 @@ struct OrderForm::State {
     QByteArray page;
     QString field, search;
     qint64 field_seq = 0, search_seq = 0;
-    int field_reports = 0;
+    int field_inputs = 0;
     bool focused = false;
     bool loaded = false;
     uint64_t window = 0;
@@ -589,11 +589,10 @@ struct OrderForm::State {
     void record(const QUrlQuery& query, const QString& body) {
         const QString kind = query.queryItemValue("kind");
         const qint64 seq = query.queryItemValue("seq").toLongLong();
-        if (kind == "field")
-            ++field_reports;
         if (kind == "field" && seq > field_seq) {
             field_seq = seq;
             field = body;
+            field_inputs = query.queryItemValue("inputs").toInt();
         } else if (kind == "search" && seq > search_seq) {
             search_seq = seq;
             search = body;
@@ -687,7 +686,7 @@ bool OrderForm::field_focused() const {
     return state_->focused;
 }
 int OrderForm::field_changes() const {
-    return state_->field_reports;
+    return state_->field_inputs;
 }
 
 bool OrderForm::wait_for_field(const QString& expected, int timeout_ms) {

@@ -160,8 +160,8 @@ class OrderForm {
     QString field_text() const;
     QString search_text() const;
     bool field_focused() const;
-    // How many changes of the multi-line field the page reported (one paste
-    // is one change).
+    // How many input events the multi-line field has had, as of the page's
+    // newest report (one paste is one event).
     int field_changes() const;
     // Pumps events until the field holds `expected`; true when it does.
     bool wait_for_field(const QString& expected, int timeout_ms = 10000);
