@@ -138,36 +138,29 @@ TEST_F(DeliveredLinesTest, AFailureWhileHoldingBackForgetsNothing) {
     EXPECT_EQ(form.typed, file);
 }
 
-TEST_F(DeliveredLinesTest, ALastLineWhosePasteWasNeverFetchedIsTypedAgain) {
+// One line missing at the end (its paste never fetched) or several (lines
+// sent ahead of their answers): exactly those are typed again.
+TEST_F(DeliveredLinesTest, TheLinesThatDidNotArriveAreTypedAgainAndOnlyThose) {
     Form form;
-    memory.begin(0, kForm);
-    for (const QString& line : file.mid(0, 3))
-        EXPECT_TRUE(memory.pass(line, kForm, form.deliver()));
-    memory.finish(false, 1);
+    const auto try_typing = [&](qsizetype lines, int not_arrived) {
+        memory.begin(0, kForm);
+        for (const QString& line : file.mid(0, lines))
+            EXPECT_TRUE(memory.pass(line, kForm, form.deliver()));
+        memory.finish(false, not_arrived);
+    };
+    try_typing(3, 1);
     EXPECT_EQ(memory.kept(), file.mid(0, 2));
     // A try that typed nothing has no last line of its own to drop.
-    memory.begin(0, kForm);
-    EXPECT_TRUE(memory.pass(file[0], kForm, form.deliver()));
-    memory.finish(false, 1);
+    try_typing(1, 1);
     EXPECT_EQ(memory.kept(), file.mid(0, 2));
     Form again;
     EXPECT_TRUE(Deliver(file, kForm, again));
     EXPECT_EQ(again.typed, file.mid(2));
-}
 
-// Lines sent ahead of their answers: several at the end may be missing.
-TEST_F(DeliveredLinesTest, TheLinesThatDidNotArriveAreTypedAgainAndOnlyThose) {
-    Form form;
-    memory.begin(0, kForm);
-    for (const QString& line : file.mid(0, 3))
-        EXPECT_TRUE(memory.pass(line, kForm, form.deliver()));
-    memory.finish(false, 2);
+    try_typing(3, 2);
     EXPECT_EQ(memory.kept(), file.mid(0, 1));
     // More than this try typed: the lines of the earlier try stay.
-    memory.begin(0, kForm);
-    EXPECT_TRUE(memory.pass(file[0], kForm, form.deliver()));
-    EXPECT_TRUE(memory.pass(file[1], kForm, form.deliver()));
-    memory.finish(false, 5);
+    try_typing(2, 5);
     EXPECT_EQ(memory.kept(), file.mid(0, 1));
 }
 
