@@ -1,13 +1,10 @@
 #include "links/journal.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include "platform/durable_file.h"
 #include "settings/messages.h"
 #include "settings/ui_seam.h"
 #include "delivery/convert.h"
@@ -34,18 +31,7 @@ void WarnOnce(const QString& path) {
 }
 
 bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
+    return durable::WriteAll(fd, bytes.constData(), size_t(bytes.size()));
 }
 
 char OutcomeTag(JournalOutcome kind) {
@@ -82,7 +68,7 @@ JournalWriter::~JournalWriter() {
 
 void JournalWriter::close() {
     if (fd_ >= 0)
-        ::close(fd_);
+        durable::Close(fd_);
     fd_ = -1;
 }
 
@@ -104,9 +90,7 @@ void JournalWriter::begin(const QString& dir, const QDateTime& when, const QStri
                           const QString& file, JournalTarget target) {
     close();
     lines_ = 0;
-    // A file size limit must end in a failed write the journal can report,
-    // not in the signal that would end the whole program.
-    ::signal(SIGXFSZ, SIG_IGN);
+    durable::NoSignalOnFileSizeLimit();
     const QString stamp = when.toString(QString::fromLatin1(kNameStamp));
     path_ = dir + stamp + QString::fromLatin1(kSuffix);
     if (!QDir().mkpath(dir)) {
@@ -115,9 +99,9 @@ void JournalWriter::begin(const QString& dir, const QDateTime& when, const QStri
     }
     // Two transfers in one millisecond get a number, never each other's file.
     for (int n = 1; n < 100 && fd_ < 0; ++n) {
-        fd_ = ::open(QFile::encodeName(path_).constData(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd_ < 0 && errno != EEXIST)
+        bool exists = false;
+        fd_ = durable::CreateNew(path_, &exists);
+        if (fd_ < 0 && !exists)
             break;
         if (fd_ < 0)
             path_ = dir + stamp + u'-' + QString::number(n) + QString::fromLatin1(kSuffix);
@@ -156,7 +140,7 @@ void JournalWriter::complete() {
     if (fd_ < 0)
         return;
     record('E', QByteArray::number(lines_));
-    if (fd_ >= 0 && ::fsync(fd_) != 0)
+    if (fd_ >= 0 && !durable::Flush(fd_))
         fail();
 }
 
@@ -165,7 +149,7 @@ void JournalWriter::outcome(JournalOutcome kind, const QString& text) {
     if (fd_ < 0 || tag == 0)
         return;
     record(tag, text.toUtf8());
-    if (fd_ >= 0 && ::fdatasync(fd_) != 0)
+    if (fd_ >= 0 && !durable::FlushData(fd_))
         fail();
 }
 

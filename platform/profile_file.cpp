@@ -1,14 +1,11 @@
 #include "platform/profile_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
 
 #include "platform/codepage.h"
+#include "platform/durable_file.h"
 
 namespace vt {
 namespace {
@@ -65,20 +62,6 @@ bool passes_for_utf8(const std::vector<std::string>& lines) {
     for (const char c : all)
         high = high || static_cast<unsigned char>(c) >= 0x80;
     return high && utf8::is_valid(all);
-}
-
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -300,32 +283,23 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
 }
 
 bool ProfileFile::save(const std::vector<std::string>& lines) const {
-    const QByteArray target = QFile::encodeName(path_);
-    QByteArray tmpl = target + ".XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
+    QString temp;
+    const int fd = durable::CreateBeside(path_, &temp);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::stat(target.constData(), &st) == 0) {
-        (void)::fchmod(fd, st.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        (void)::fchmod(fd, 0666 & ~mask);
-    }
     bool ok = true;
     if (bom_)
-        ok = write_all(fd, "\xEF\xBB\xBF", 3);
+        ok = durable::WriteAll(fd, "\xEF\xBB\xBF", 3);
     for (const std::string& l : lines) {
         if (!ok)
             break;
-        ok = write_all(fd, l.data(), l.size());
+        ok = durable::WriteAll(fd, l.data(), l.size());
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmpl.constData(), target.constData()) == 0;
+    ok = ok && durable::Flush(fd);
+    ok = durable::Close(fd) && ok;
+    ok = ok && durable::Replace(temp, path_);
     if (!ok)
-        ::unlink(tmpl.constData());
+        durable::Remove(temp);
     return ok;
 }
 

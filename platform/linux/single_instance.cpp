@@ -11,8 +11,8 @@
 namespace vt {
 
 SingleInstance::~SingleInstance() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (handle_ >= 0)
+        ::close(int(handle_));
 }
 
 QString SingleInstance::lock_path(const QString& name) {
@@ -32,9 +32,9 @@ SingleInstance::Result SingleInstance::acquire(const QString& name) {
         ::close(fd);
         return err == EWOULDBLOCK ? Result::AlreadyRunning : Result::Failed;
     }
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
+    if (handle_ >= 0)
+        ::close(int(handle_));
+    handle_ = fd;
     return Result::Acquired;
 }
 
