@@ -49,14 +49,20 @@ int DefaultComNumber(QStringView kernel_name) {
         QStringView prefix;
         int first;
     };
-    static constexpr Family families[] = {{u"ttyUSB", 33}, {u"ttyACM", 65}, {u"ttyS", 1}};
+    // Windows names its ports itself: COM7 is port 7.
+    static constexpr Family families[] = {
+        {u"ttyUSB", 33}, {u"ttyACM", 65}, {u"ttyS", 1}, {u"COM", 0}};
     for (const Family& f : families) {
         if (!kernel_name.startsWith(f.prefix))
             continue;
         const QStringView rest = kernel_name.mid(f.prefix.size());
         bool ok = false;
         const int index = rest.toInt(&ok);
-        if (!ok || index < 0 || index > 31 || !rest.front().isDigit())
+        if (!ok || rest.isEmpty() || !rest.front().isDigit())
+            return 0;
+        if (f.first == 0)
+            return index >= 1 && index <= kComPortCount ? index : 0;
+        if (index < 0 || index > 31)
             return 0;
         return f.first + index;
     }

@@ -34,7 +34,7 @@ QString ComPortEntry(const QString& port_name, const QString& friendly_name);
 
 // The COM number a present device carries when [Ports] does not say
 // otherwise: ttyS0..31 are COM1..32, ttyUSB0..31 COM33..64, ttyACM0..31
-// COM65..96. 0 for any other device.
+// COM65..96; a Windows port name COMn is port n. 0 for any other device.
 int DefaultComNumber(QStringView kernel_name);
 
 // The hand-made mapping of the INI's [Ports] section, COM number -> path.

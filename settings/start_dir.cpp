@@ -21,7 +21,16 @@ QString XdgBaseDir(const char* variable, const char* fallback) {
 }
 
 QString UserFolder(const QString& program) {
+#ifdef Q_OS_WIN
+    // The roaming profile's application data, as every Windows program keeps
+    // its settings; without it, where Windows would have put it.
+    QString base = qEnvironmentVariable("APPDATA");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/AppData/Roaming");
+    return QDir::cleanPath(base) + QLatin1Char('/') + program;
+#else
     return XdgBaseDir("XDG_DATA_HOME", ".local/share") + QLatin1Char('/') + program;
+#endif
 }
 
 bool DirectoryWritable(const QString& dir) {

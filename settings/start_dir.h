@@ -16,7 +16,8 @@ inline constexpr const char* kUserFolderOption = "--user-folder";
 // absolute path, else ~/<fallback> (".local/share", ".config").
 QString XdgBaseDir(const char* variable, const char* fallback);
 
-// $XDG_DATA_HOME/<program>/ (default ~/.local/share/<program>/).
+// $XDG_DATA_HOME/<program>/ (default ~/.local/share/<program>/); on Windows
+// %APPDATA%\<program>\.
 QString UserFolder(const QString& program);
 
 // True when a file can be created in `dir` (a read-only mount counts as not

@@ -1,0 +1,234 @@
+#include "platform/serial_port.h"
+
+#include <windows.h>
+
+#include <QHash>
+#include <QMutex>
+#include <atomic>
+
+#include "platform/profile_file.h"
+
+namespace vt::serial {
+namespace {
+
+std::atomic<uint64_t> g_read_attempts{0};
+
+// What a port's driver was last told, so the time-outs are set only when a
+// caller's wait changes (each set is a round trip to the driver), and
+// whether the port has failed for good.
+struct PortState {
+    DWORD read_wait = MAXDWORD - 1;  // none set yet
+    bool vanished = false;
+};
+QMutex g_ports_mutex;
+QHash<Handle, PortState> g_ports;
+
+HANDLE Native(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+bool Valid(Handle h) { return h > 0; }
+
+bool KnownBaud(int32_t baud) {
+    switch (baud) {
+        case 1200:
+        case 2400:
+        case 4800:
+        case 9600:
+        case 19200:
+        case 38400:
+        case 57600:
+        case 115200:
+        case 230400:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Configure(HANDLE port, int32_t baud, Parity parity) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb))
+        return false;
+    dcb.BaudRate = DWORD(baud);
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.Parity = parity == Parity::Odd ? ODDPARITY : NOPARITY;
+    dcb.fParity = parity == Parity::Odd;
+    // Every byte value must pass unchanged: no XON/XOFF, no replaced or
+    // dropped bytes, and an error must not stop the port until it is cleared.
+    // The RTS/CTS handshake stays as the port has it.
+    dcb.fBinary = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(port, &dcb))
+        return false;
+    SetupComm(port, 4096, 4096);
+    COMMTIMEOUTS t{};
+    GetCommTimeouts(port, &t);
+    // A write that stays blocked for two seconds gives up, as on Linux.
+    t.WriteTotalTimeoutMultiplier = 0;
+    t.WriteTotalTimeoutConstant = 2000;
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = 0;
+    t.ReadTotalTimeoutConstant = 0;
+    SetCommTimeouts(port, &t);
+    return true;
+}
+
+// MAXDWORD/MAXDWORD/n: a read returns at once with a byte that is waiting,
+// else with the first byte within n ms. MAXDWORD/0/0: at once, byte or not.
+bool SetReadWait(Handle h, DWORD wait_ms) {
+    {
+        QMutexLocker lock(&g_ports_mutex);
+        auto it = g_ports.find(h);
+        if (it != g_ports.end() && it->read_wait == wait_ms)
+            return true;
+    }
+    COMMTIMEOUTS t{};
+    if (!GetCommTimeouts(Native(h), &t))
+        return false;
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = wait_ms == 0 ? 0 : MAXDWORD;
+    t.ReadTotalTimeoutConstant = wait_ms;
+    if (!SetCommTimeouts(Native(h), &t))
+        return false;
+    QMutexLocker lock(&g_ports_mutex);
+    g_ports[h].read_wait = wait_ms;
+    return true;
+}
+
+void MarkVanished(Handle h) {
+    QMutexLocker lock(&g_ports_mutex);
+    g_ports[h].vanished = true;
+}
+
+bool IsComName(QStringView name) {
+    if (name.size() < 4 || name.size() > 6 || !name.startsWith(u"COM", Qt::CaseInsensitive))
+        return false;
+    for (QChar c : name.mid(3)) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return name.mid(3).toInt() >= 1;
+}
+
+}  // namespace
+
+QString ResolveComName(const QString& port, const QString& ini_path) {
+    const QString name = port.trimmed();
+    if (name.isEmpty())
+        return {};
+    if (!ini_path.isEmpty()) {
+        const QString mapped =
+            ProfileFile(ini_path).read_string(u"Ports", name, QString()).trimmed();
+        if (!mapped.isEmpty())
+            return mapped;
+    }
+    if (!IsComName(name))
+        return {};
+    // COM1-COM9 are known to every program by their bare names; from COM10
+    // on, only the device namespace reaches them.
+    const QString upper = name.toUpper();
+    return upper.size() <= 4 ? upper : QStringLiteral("\\\\.\\") + upper;
+}
+
+Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error) {
+    auto fail = [error](OpenError e) {
+        if (error)
+            *error = e;
+        return kNoPort;
+    };
+    if (error)
+        *error = OpenError::None;
+    if (device.isEmpty())
+        return fail(OpenError::CannotOpen);
+    // No sharing: a second opener is refused while this handle lives.
+    HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(device.utf16()),
+                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (port == INVALID_HANDLE_VALUE || port == nullptr) {
+        const DWORD err = GetLastError();
+        // A COM port that another program holds answers "access denied".
+        if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
+            return fail(OpenError::Busy);
+        return fail(OpenError::CannotOpen);
+    }
+    if (!KnownBaud(baud) || !Configure(port, baud, parity)) {
+        CloseHandle(port);
+        return fail(OpenError::CannotConfigure);
+    }
+    const Handle h = reinterpret_cast<Handle>(port);
+    QMutexLocker lock(&g_ports_mutex);
+    g_ports[h] = PortState{0, false};
+    return h;
+}
+
+// Windows has no device groups: access to a COM port is never a matter of
+// membership, so there is nothing to name.
+QString DeviceGroup(const QString&) { return {}; }
+
+void Close(Handle h) {
+    if (!Valid(h))
+        return;
+    {
+        QMutexLocker lock(&g_ports_mutex);
+        g_ports.remove(h);
+    }
+    CloseHandle(Native(h));
+}
+
+int32_t Write(Handle h, const char* data, int32_t size) {
+    if (!Valid(h) || size <= 0)
+        return 0;
+    int32_t done = 0;
+    while (done < size) {
+        DWORD n = 0;
+        if (!WriteFile(Native(h), data + done, DWORD(size - done), &n, nullptr)) {
+            MarkVanished(h);
+            break;
+        }
+        if (n == 0)
+            break;  // the write time-out ran out
+        done += int32_t(n);
+    }
+    return done;
+}
+
+int32_t ReadByte(Handle h, int32_t wait_ms) {
+    if (!Valid(h))
+        return -1;
+    ++g_read_attempts;
+    const DWORD wait = wait_ms < 0 ? 0 : DWORD(wait_ms);
+    unsigned char b = 0;
+    DWORD n = 0;
+    if (!SetReadWait(h, wait) || !ReadFile(Native(h), &b, 1, &n, nullptr)) {
+        // A pulled adapter fails every call from now on: it reads as
+        // silence, but without spinning, so a caller's wait keeps its length.
+        MarkVanished(h);
+        if (wait > 0)
+            Sleep(wait);
+        return -1;
+    }
+    return n == 1 ? int32_t(b) : -1;
+}
+
+void PurgeInput(Handle h) {
+    if (!Valid(h))
+        return;
+    PurgeComm(Native(h), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+bool Vanished(Handle h) {
+    if (!Valid(h))
+        return false;
+    QMutexLocker lock(&g_ports_mutex);
+    auto it = g_ports.find(h);
+    return it != g_ports.end() && it->vanished;
+}
+
+uint64_t ReadAttempts() { return g_read_attempts.load(); }
+
+}  // namespace vt::serial
