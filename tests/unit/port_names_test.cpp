@@ -65,8 +65,11 @@ TEST(PortNames, DefaultNamesOfTheDeviceFamilies) {
     EXPECT_EQ(DefaultComNumber(u"ttyUSB31"), 64);
     EXPECT_EQ(DefaultComNumber(u"ttyACM0"), 65);
     EXPECT_EQ(DefaultComNumber(u"ttyACM31"), 96);
-    for (const char16_t* other :
-         {u"ttyS32", u"ttyUSB", u"ttyACM-1", u"tty5", u"ttyUSBx", u"ttyS+1"}) {
+    // Windows names its ports itself.
+    EXPECT_EQ(DefaultComNumber(u"COM1"), 1);
+    EXPECT_EQ(DefaultComNumber(u"COM100"), 100);
+    for (const char16_t* other : {u"ttyS32", u"ttyUSB", u"ttyACM-1", u"tty5", u"ttyUSBx",
+                                  u"ttyS+1", u"COM0", u"COM101", u"COM", u"COM+3"}) {
         EXPECT_EQ(DefaultComNumber(other), 0) << QString::fromUtf16(other).toStdString();
     }
 }
