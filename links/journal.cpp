@@ -92,7 +92,9 @@ void JournalWriter::begin(const QString& dir, const QDateTime& when, const QStri
     lines_ = 0;
     durable::NoSignalOnFileSizeLimit();
     const QString stamp = when.toString(QString::fromLatin1(kNameStamp));
-    path_ = dir + stamp + QString::fromLatin1(kSuffix);
+    // Named as ReadJournal names its entries, whatever separators `dir` has.
+    const QDir folder(dir);
+    path_ = folder.filePath(stamp + QString::fromLatin1(kSuffix));
     if (!QDir().mkpath(dir)) {
         fail();
         return;
@@ -104,7 +106,7 @@ void JournalWriter::begin(const QString& dir, const QDateTime& when, const QStri
         if (fd_ < 0 && !exists)
             break;
         if (fd_ < 0)
-            path_ = dir + stamp + u'-' + QString::number(n) + QString::fromLatin1(kSuffix);
+            path_ = folder.filePath(stamp + u'-' + QString::number(n) + QString::fromLatin1(kSuffix));
     }
     if (fd_ < 0) {
         fail();

@@ -176,7 +176,11 @@ ProfileFile::Parsed ProfileFile::parse(const std::string& raw) const {
     return p;
 }
 
-QString ProfileFile::read_string(QStringView section, QStringView key, const QString& def) const {
+QString ProfileFile::read_string(QStringView given_section, QStringView given_key,
+                                 const QString& def) const {
+    // Blanks around a name asked for do not count, as with the Windows functions.
+    const QStringView section = given_section.trimmed();
+    const QStringView key = given_key.trimmed();
     bool in_section = false;
     for (const std::string& raw : lines_) {
         const Parsed p = parse(raw);
@@ -211,8 +215,8 @@ bool ProfileFile::write_bool(QStringView section, QStringView key, bool value) {
 }
 
 bool ProfileFile::write_string(QStringView section, QStringView key, const QString& given) {
-    const QString sec = one_line(section);
-    const QString k = one_line(key);
+    const QString sec = one_line(section).trimmed();
+    const QString k = one_line(key).trimmed();
     const QString value = one_line(given);
     bool lossless = true;
     // A value the code page cannot hold turns the whole file into UTF-8 rather

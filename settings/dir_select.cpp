@@ -23,16 +23,36 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 
+// "/" on Linux, a drive's "C:/" on Windows: its own parent.
+bool IsRootDir(const QString& dir) {
+    return QFileInfo(dir).absolutePath() == dir;
+}
+
+// Windows names a folder without regard to case.
+constexpr Qt::CaseSensitivity kNameCase =
+#ifdef Q_OS_WIN
+    Qt::CaseInsensitive;
+#else
+    Qt::CaseSensitive;
+#endif
+
 bool IsUnder(const QString& dir, const QString& root) {
-    if (root == u'/')
-        return dir.startsWith(u'/');
-    return dir == root || dir.startsWith(root + u'/');
+    if (root.endsWith(u'/'))
+        return dir.startsWith(root, kNameCase) || dir.compare(root.chopped(1), kNameCase) == 0;
+    return dir.compare(root, kNameCase) == 0 || dir.startsWith(root + u'/', kNameCase);
 }
 
 }  // namespace
 
 QStringList DriveRoots() {
+#ifdef Q_OS_WIN
+    // The drives, as the drive list of Windows programs has always shown them.
+    QStringList roots;
+    for (const QFileInfo& drive : QDir::drives())
+        roots << drive.absolutePath();
+#else
     QStringList roots{QStringLiteral("/")};
+#endif
     const QString home = QDir::homePath();
     if (!roots.contains(home))
         roots << home;
@@ -113,23 +133,23 @@ void TFormDirSelect::FillDrives() {
 
 void TFormDirSelect::FillDirectories() {
     // A directory removed since the last use: stand in its nearest parent.
-    while (!QFileInfo(directory_).isDir() && directory_ != u'/') {
+    while (!QFileInfo(directory_).isDir() && !IsRootDir(directory_)) {
         directory_ = QFileInfo(directory_).absolutePath();
     }
     DirectoryListBox->clear();
     const QIcon open_icon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closed_icon = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
-    QStringList chain;  // "/", "/home", "/home/user" ...
+    QStringList chain;  // "/", "/home", "/home/user" ... (or "C:/", "C:/Users" ...)
     for (QString d = directory_;; d = QFileInfo(d).absolutePath()) {
         chain.prepend(d);
-        if (d == u'/')
+        if (IsRootDir(d))
             break;
     }
     QListWidgetItem* current = nullptr;
     int depth = 0;
     for (const QString& d : chain) {
-        const QString name = d == u'/' ? d : QFileInfo(d).fileName();
+        const QString name = IsRootDir(d) ? d : QFileInfo(d).fileName();
         auto* item = new QListWidgetItem(open_icon, QString(depth * 2, u' ') + name);
         item->setData(kPathRole, d);
         DirectoryListBox->addItem(item);

@@ -6,7 +6,9 @@
 //      shop file, and in mode 0 the 70 ms of specified waits a line; and the
 //      same in modes 0 and 1 through the browser extension, against the
 //      serial time and the 1 s pause, though the extension needs no pause;
-//  (c) the CPU the running program uses over 60 s with no scanner attached.
+//  (c) the CPU the running program uses over 60 s with no scanner attached;
+//  (w) with a Windows build: (a) for VantorTrans.exe under Wine beside the
+//      Linux program, and the Windows program's start to its mapped window.
 // (a) and (b) run with the transfer journal off (JournalDays=0) and then on,
 // in the same run, and print what the journal costs.
 
@@ -25,6 +27,7 @@
 
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/opl_sim.h"
+#include "tests/support/wine.h"
 
 namespace {
 
@@ -58,7 +61,10 @@ double CpuSeconds(qint64 pid) {
 
 class Run {
   public:
-    explicit Run(const QString& ini_extra) {
+    // With `wine`, the Windows build's program in that prefix, whose COM3
+    // must already lead to the scanner.
+    explicit Run(const QString& ini_extra, const vt::test::WinePrefix* wine = nullptr)
+        : wine_(wine) {
         QDir(dir_.path()).mkdir("export");
         ini_extra_ = ini_extra;
     }
@@ -73,16 +79,26 @@ class Run {
         QFile ini(dir_.filePath("VantorTrans.ini"));
         if (!ini.open(QIODevice::WriteOnly))
             return false;
-        ini.write(
-            QString("[PORT]\r\nPort=COM3\r\n[Ports]\r\nCOM3=%1\r\n[Directory]\r\nCSV=%2/\r\n%3")
-                .arg(port_device, dir_.filePath("export"), ini_extra_)
-                .toUtf8());
+        const QString ports =
+            wine_ ? QString() : QString("[Ports]\r\nCOM3=%1\r\n").arg(port_device);
+        const QString csv = wine_ ? vt::test::WindowsPath(dir_.filePath("export")) + "\\"
+                                  : dir_.filePath("export") + "/";
+        ini.write(QString("[PORT]\r\nPort=COM3\r\n%1[Directory]\r\nCSV=%2\r\n%3")
+                      .arg(ports, csv, ini_extra_)
+                      .toUtf8());
         ini.close();
         QProcessEnvironment env = vt::test::DesktopEnvironment();
         env.insert("XDG_RUNTIME_DIR", dir_.path());
-        program_.setProcessEnvironment(env);
-        program_.setWorkingDirectory(dir_.path());
-        program_.start(QStringLiteral(VT_BIN_DIR "/VantorTrans"), {});
+        if (wine_) {
+            program_.setProcessEnvironment(wine_->environment(env));
+            program_.setWorkingDirectory(dir_.path());
+            program_.start(QString::fromLatin1(vt::test::kWine),
+                           {vt::test::WindowsExecutable("VantorTrans")});
+        } else {
+            program_.setProcessEnvironment(env);
+            program_.setWorkingDirectory(dir_.path());
+            program_.start(QStringLiteral(VT_BIN_DIR "/VantorTrans"), {});
+        }
         return program_.waitForStarted(5000);
     }
     bool Exported() const {
@@ -93,6 +109,7 @@ class Run {
     QString dir() const { return dir_.path(); }
 
   private:
+    const vt::test::WinePrefix* wine_;
     QTemporaryDir dir_;
     QString ini_extra_;
     QProcess program_;
@@ -137,7 +154,7 @@ QString JournalKey(bool journal) {
     return journal ? QString() : QStringLiteral("JournalDays=0\r\n");
 }
 
-double CsvDownload(bool journal) {
+double CsvDownload(bool journal, const vt::test::WinePrefix* wine = nullptr) {
     constexpr int kRecords = 10000;
     vt::test::OplSim sim(QStringLiteral(VT_BIN_DIR "/opl98xx-sim"));
     QList<QByteArray> lines;
@@ -149,10 +166,12 @@ double CsvDownload(bool journal) {
     sim.set_file(2, lines);
     if (!sim.start({"--baud", "115200", "--drop-after-end"}))
         return 0;
-    Run run(QStringLiteral("[PARAMETER]\r\n") + JournalKey(journal));
+    if (wine && !wine->map_com(3, sim.pty_path()))
+        return 0;
+    Run run(QStringLiteral("[PARAMETER]\r\n") + JournalKey(journal), wine);
     if (!run.Start(sim.pty_path()))
         return 0;
-    if (!WaitFor([&] { return LogHas(sim, "RX HMS3"); }, 20000))
+    if (!WaitFor([&] { return LogHas(sim, "RX HMS3"); }, wine ? 60000 : 20000))
         return 0;
     QElapsedTimer t;
     t.start();
@@ -163,9 +182,10 @@ double CsvDownload(bool journal) {
     const double seconds = t.elapsed() / 1000.0;
     const double wire = kRecords * (81.0 + kFrameOverhead) / kBytesPerSecond;
     std::printf(
-        "(a) journal %s: %d-record CSV downloaded and exported in %.2f s; line limit %.2f s: "
+        "(%s) journal %s: %d-record CSV downloaded and exported in %.2f s; line limit %.2f s: "
         "%.1f %%\n",
-        journal ? "on " : "off", kRecords, seconds, wire, 100.0 * wire / seconds);
+        wine ? "w" : "a", journal ? "on " : "off", kRecords, seconds, wire,
+        100.0 * wire / seconds);
     return seconds;
 }
 
@@ -251,6 +271,49 @@ void Idle() {
                 100.0 * used / 60.0);
 }
 
+// The Windows program under Wine beside the Linux one, each with the
+// journal on, and how long VantorTrans.exe takes to show its window: in a
+// fresh prefix (Wine starts its services) and again with the prefix warm.
+void UnderWine() {
+#ifdef VT_WINDOWS_BUILD
+    vt::test::WinePrefix prefix;
+    QString why;
+    if (!prefix.init(&why)) {
+        std::printf("(w) no Wine prefix: %s\n", qPrintable(why));
+        return;
+    }
+    const double linux_seconds = CsvDownload(true);
+    const double windows_seconds = CsvDownload(true, &prefix);
+    if (linux_seconds > 0 && windows_seconds > 0)
+        std::printf("(w) 10,000-record CSV: Windows build under Wine %.2f s, Linux build %.2f s: "
+                    "%.2f x\n",
+                    windows_seconds, linux_seconds, windows_seconds / linux_seconds);
+    for (const char* start : {"cold", "warm"}) {
+        if (std::string(start) == "cold")
+            prefix.kill_server();
+        QTemporaryDir none;
+        Run run("", &prefix);
+        QElapsedTimer t;
+        t.start();
+        if (!run.Start(none.filePath("none")))
+            return;
+        const bool shown = WaitFor(
+            [] {
+                return !RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name",
+                                                 "^VantorTrans  Version 1.18$"})
+                            .value_or(QByteArray())
+                            .trimmed()
+                            .isEmpty();
+            },
+            60000);
+        std::printf("(w) VantorTrans.exe under Wine (%s): window mapped after %s%.2f s\n", start,
+                    shown ? "" : "more than ", t.elapsed() / 1000.0);
+    }
+#else
+    std::printf("(w) no Windows build configured (VT_WINDOWS_BUILD)\n");
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,13 +322,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    // Parts to run: a, b0, b1, e0, e1, c (all when none is named).
+    // Parts to run: a, b0, b1, e0, e1, c, w (all when none is named).
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = {"a", "b0", "b1", "e0", "e1", "c"};
+        parts = {"a", "b0", "b1", "e0", "e1", "c", "w"};
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (parts.contains("a"))
-        JournalCost("(a)", CsvDownload);
+        JournalCost("(a)", [](bool journal) { return CsvDownload(journal); });
     if (parts.contains("b0"))
         JournalCost("(b) mode 0:", [](bool journal) { return ShopFile(0, journal); });
     if (parts.contains("b1"))
@@ -276,5 +339,7 @@ int main(int argc, char** argv) {
         ShopFile(1, true, true);
     if (parts.contains("c"))
         Idle();
+    if (parts.contains("w"))
+        UnderWine();
     return 0;
 }

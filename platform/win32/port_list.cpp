@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "settings/messages.h"
 
@@ -89,6 +90,39 @@ std::map<int, QString> SerialCommMap() {
     return out;
 }
 
+// Every COM name the system resolves, with its target: ports the device map
+// does not list (a virtual port, a port Wine maps by hand) are among them.
+std::map<int, QString> DosDeviceMap() {
+    std::map<int, QString> out;
+    std::vector<wchar_t> names(65536);
+    const DWORD n = QueryDosDeviceW(nullptr, names.data(), DWORD(names.size()));
+    for (const wchar_t* name = names.data(); name < names.data() + n && *name;
+         name += wcslen(name) + 1) {
+        const int number = ComNumber(FromWide(name));
+        if (number == 0)
+            continue;
+        wchar_t target[512] = {};
+        QueryDosDeviceW(name, target, 511);
+        out[number] = FromWide(target);
+    }
+    return out;
+}
+
+// A COM name that a program can open, or that another program holds.
+// Windows lists every port it has in the namespace above, so this reaches
+// the hardware of no port; Wine leaves out the ports mapped by hand.
+bool Answers(const QString& com) {
+    const QString path = DevicePath(com);
+    HANDLE h = CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                           0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(h);
+    return true;
+}
+
 QString FriendlyFromKernelName(const QString& kernel) {
     if (kernel.contains(QLatin1String("USB"), Qt::CaseInsensitive) ||
         kernel.contains(QLatin1String("VCP"), Qt::CaseInsensitive))
@@ -105,7 +139,14 @@ PortListRoots& port_list_roots() {
 
 std::vector<SerialDevice> PresentSerialDevices() {
     const std::map<int, QString> installer = InstallerNames();
-    const std::map<int, QString> started = SerialCommMap();
+    std::map<int, QString> started = DosDeviceMap();
+    for (const auto& [n, kernel] : SerialCommMap())
+        started[n] = kernel;
+    for (int n = 1; n <= 100; ++n) {
+        if (started.count(n) == 0 && installer.count(n) == 0 &&
+            Answers(QStringLiteral("COM%1").arg(n)))
+            started[n] = QString();
+    }
     std::map<int, SerialDevice> by_number;
     for (const auto& [n, kernel] : started) {
         const QString com = QStringLiteral("COM%1").arg(n);
@@ -132,13 +173,7 @@ QString FriendlyNameOfPath(const QString& path) {
         if (d.kernel_name.compare(com, Qt::CaseInsensitive) == 0)
             return d.friendly_name;
     }
-    // A port the system names but has not listed (a virtual port made after
-    // the device map was read) still exists when its DOS name resolves.
-    wchar_t target[512];
-    const QString upper = com.toUpper();
-    if (QueryDosDeviceW(reinterpret_cast<LPCWSTR>(upper.utf16()), target, 512) != 0)
-        return path;
-    return {};
+    return Answers(com) ? path : QString();
 }
 
 bool CanOpenSerialDevice(const QString& path) {

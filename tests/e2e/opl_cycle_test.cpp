@@ -21,6 +21,7 @@
 
 #include "links/journal.h"
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/opl_records.h"
 #include "tests/support/opl_sim.h"
 #include "tests/support/qt_print.h"
 #include "tests/support/temp_files.h"
@@ -32,19 +33,6 @@ static const bool kDesktop = EnsureTestDesktop();
 
 const QString kShopTitle = "Testshop Bestellformular";
 const QString kSimpleTitle = "Simple System Bestellformular";
-
-QByteArray ShopRecord(const QByteArray& article, const QByteArray& quantity) {
-    return article.leftJustified(28, ' ') + ' ' + quantity.rightJustified(6, ' ');
-}
-QByteArray CsvRecord(const QByteArray& article, const QByteArray& quantity) {
-    return QByteArray("KST-1").leftJustified(12, ' ') + ' ' +
-           QByteArray("LAGER").leftJustified(12, ' ') + ' ' + article.leftJustified(28, ' ') + ' ' +
-           quantity.rightJustified(6, ' ') + " 31.01.2024 14:05:09";
-}
-QByteArray UgsRecord(const QByteArray& article, const QByteArray& quantity) {
-    return article.leftJustified(28, ' ') + ' ' + quantity.rightJustified(6, ' ') +
-           " 31.01.2024 14:05:09";
-}
 
 class OplCycle : public ::testing::Test {
   protected:
@@ -167,15 +155,6 @@ class OplCycle : public ::testing::Test {
     OrderForm shop_, simple_;
     QProcess program_;
 };
-
-const QByteArray kCsvExport =
-    "KST-1;LAGER;4711;12;31.01.2024;14:05:09\r\nKST-1;LAGER;0815;3;31.01.2024;14:05:09\r\n";
-
-QByteArray UgsExport() {
-    return "V 240131" + QByteArray(95, ' ') + "\r\n" + "A     4711" + QByteArray(13, ' ') +
-           "   12" + QByteArray(13, '0') + "\r\n" + "A     0815" + QByteArray(13, ' ') + "    3" +
-           QByteArray(13, '0') + "\r\n";
-}
 
 TEST_F(OplCycle, EveryFileReachesItsTargetLineByLine) {
     StartAll(0, {"--watch-dir", dir_.filePath("Journal")});

@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/wine.h"
 
 namespace vt::test {
 namespace {
@@ -64,15 +65,35 @@ bool RealProgram::start() {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
     // The user's own configuration (the autostart folder) stays in the test's folder.
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(VT_TEST_PLUGIN_DIR));
-    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("vtuiprobe:") + probe_.path());
+    QString program = QStringLiteral(VT_BIN_DIR "/") + executable_;
+    QStringList args;
+    if (wine_) {
+#ifdef VT_WINDOWS_BUILD
+        // The probe is built for Windows beside the programs.
+        env = wine_->environment(env);
+        if (!wine_->set_variable(QStringLiteral("QT_PLUGIN_PATH"),
+                                 WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/test-plugins"))) ||
+            !wine_->set_variable(QStringLiteral("QT_QPA_GENERIC_PLUGINS"),
+                                 QStringLiteral("vtuiprobe:") + WindowsPath(probe_.path())))
+            return false;
+        program = QString::fromLatin1(kWine);
+        args << WindowsExecutable(executable_);
+#else
+        return false;
+#endif
+    } else {
+        env.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(VT_TEST_PLUGIN_DIR));
+        env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"),
+                   QStringLiteral("vtuiprobe:") + probe_.path());
+    }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(dir_.path());
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
-    process_.start(QStringLiteral(VT_BIN_DIR "/") + executable_, {});
+    process_.start(program, args);
     if (!process_.waitForStarted(5000))
         return false;
-    return main_window(10000).has_value();
+    // Wine starts its own services with the first program of a prefix.
+    return main_window(wine_ ? 60000 : 10000).has_value();
 }
 
 bool RealProgram::running() {

@@ -15,6 +15,8 @@
 
 namespace vt::test {
 
+class WinePrefix;
+
 class RealProgram {
   public:
     // `executable`: "VantorTrans", "MiraboTrans" or "DoerfalTrans".
@@ -31,6 +33,10 @@ class RealProgram {
     QString ini_path() const;
     void write_ini(const QByteArray& text) const;
     QByteArray ini() const;
+
+    // From now on start() runs the Windows build's program under Wine, in
+    // `prefix` (which must outlive the program).
+    void run_under_wine(const WinePrefix* prefix) { wine_ = prefix; }
 
     // Starts the program and waits until its main window shows.
     bool start();
@@ -59,6 +65,7 @@ class RealProgram {
 
   private:
     QString executable_;
+    const WinePrefix* wine_ = nullptr;
     QTemporaryDir dir_, runtime_, probe_;
     QProcess process_;
 };

@@ -208,7 +208,8 @@ TEST_F(JournalTest, JournalDaysZeroWritesNothing) {
     progpar.journaldays = 90;
     w.begin("OPL-98xx", "CSV.TXT", JournalTarget::Csv);
     EXPECT_TRUE(w.active());
-    EXPECT_TRUE(w.path().startsWith(StartDir + "Journal/"));
+    EXPECT_TRUE(w.path().startsWith(QDir::fromNativeSeparators(StartDir) + "Journal/"))
+        << w.path().toStdString();
 }
 
 TEST_F(JournalTest, UnwritableFolderSaysSoOnceAndGoesOn) {

@@ -163,7 +163,7 @@ TEST_F(SettingsTest, DirectoriesFallBackToStartDirAndGainASeparator) {
     ini(("[Directory]\r\nCSV=" + out + "\r\nUGS=" + dir.filePath("missing") + "\r\nCSVOPN2001=\r\n")
             .toUtf8());
     LoadSettings();
-    EXPECT_EQ(progpar.csvdir, out + "/");
+    EXPECT_EQ(progpar.csvdir, out + QDir::separator());
     EXPECT_EQ(progpar.ugsdir, StartDir);
     EXPECT_EQ(progpar.opn_csvdir, StartDir);
     ASSERT_TRUE(SaveSettings());

@@ -62,6 +62,9 @@ QJsonObject Describe(QWidget* w) {
         o["checked"] = b->isChecked();
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         o["text"] = l->text();
+        // A picture shows as its size: that it decoded, not what it shows.
+        if (!l->pixmap().isNull())
+            o["pixmap"] = QJsonObject{{"w", l->pixmap().width()}, {"h", l->pixmap().height()}};
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         o["text"] = e->text();
         o["readonly"] = e->isReadOnly();
