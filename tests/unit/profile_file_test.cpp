@@ -46,6 +46,12 @@ TEST_F(ProfileFileTest, ReadsNamesWithoutRegardToCaseAndTrimsBlanksAndQuotes) {
     EXPECT_EQ(ini.read_string(u"parameter", u"Missing", "d"), "d");
     EXPECT_EQ(ini.read_string(u"Other", u"TrayIcon", "d"), "d");
     EXPECT_EQ(ini.read_string(u"parameter", u"; a comment", "d"), "d");
+    // Blanks around the names asked for count no more than those in the file.
+    EXPECT_EQ(ini.read_string(u" parameter\t", u" TrayIcon ", "d"), "1");
+    ProfileFile w(path());
+    ASSERT_TRUE(w.write_string(u" Parameter ", u"  TrayIcon", "0"));
+    EXPECT_EQ(ProfileFile(path()).read_string(u"parameter", u"TrayIcon", "d"), "0");
+    EXPECT_EQ(read_file(path()).count("TRAYICON"), 1) << "the key was changed, not added";
 }
 
 TEST_F(ProfileFileTest, ValuesAreCutAt2047Characters) {
