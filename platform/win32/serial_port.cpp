@@ -1,6 +1,8 @@
 #include "platform/serial_port.h"
 
 #include <windows.h>
+// after windows.h
+#include <timeapi.h>
 
 #include <QHash>
 #include <QMutex>
@@ -13,12 +15,14 @@ namespace {
 
 std::atomic<uint64_t> g_read_attempts{0};
 
-// What a port's driver was last told, so the time-outs are set only when a
-// caller's wait changes (each set is a round trip to the driver), and
-// whether the port has failed for good.
+// Whether the port has failed for good, and what it has handed over.
 struct PortState {
-    DWORD read_wait = MAXDWORD - 1;  // none set yet
     bool vanished = false;
+    // Bytes the driver handed over and the caller has not taken yet: one
+    // ReadFile takes all that wait, since each call costs a round trip to
+    // the driver (under Wine, to its server) and a line arrives byte by byte.
+    QByteArray pending;
+    qsizetype next = 0;
 };
 QMutex g_ports_mutex;
 QHash<Handle, PortState> g_ports;
@@ -71,33 +75,12 @@ bool Configure(HANDLE port, int32_t baud, Parity parity) {
     // A write that stays blocked for two seconds gives up, as on Linux.
     t.WriteTotalTimeoutMultiplier = 0;
     t.WriteTotalTimeoutConstant = 2000;
+    // MAXDWORD/0/0: a read returns at once with the bytes that are waiting,
+    // or with none; ReadByte waits by itself.
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = 0;
-    SetCommTimeouts(port, &t);
-    return true;
-}
-
-// MAXDWORD/MAXDWORD/n: a read returns at once with a byte that is waiting,
-// else with the first byte within n ms. MAXDWORD/0/0: at once, byte or not.
-bool SetReadWait(Handle h, DWORD wait_ms) {
-    {
-        QMutexLocker lock(&g_ports_mutex);
-        auto it = g_ports.find(h);
-        if (it != g_ports.end() && it->read_wait == wait_ms)
-            return true;
-    }
-    COMMTIMEOUTS t{};
-    if (!GetCommTimeouts(Native(h), &t))
-        return false;
-    t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = wait_ms == 0 ? 0 : MAXDWORD;
-    t.ReadTotalTimeoutConstant = wait_ms;
-    if (!SetCommTimeouts(Native(h), &t))
-        return false;
-    QMutexLocker lock(&g_ports_mutex);
-    g_ports[h].read_wait = wait_ms;
-    return true;
+    return SetCommTimeouts(port, &t) != 0;
 }
 
 void MarkVanished(Handle h) {
@@ -161,8 +144,9 @@ Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error
         return fail(OpenError::CannotConfigure);
     }
     const Handle h = reinterpret_cast<Handle>(port);
+    timeBeginPeriod(1);
     QMutexLocker lock(&g_ports_mutex);
-    g_ports[h] = PortState{0, false};
+    g_ports[h] = PortState{};
     return h;
 }
 
@@ -178,6 +162,7 @@ void Close(Handle h) {
         g_ports.remove(h);
     }
     CloseHandle(Native(h));
+    timeEndPeriod(1);
 }
 
 int32_t Write(Handle h, const char* data, int32_t size) {
@@ -201,23 +186,53 @@ int32_t ReadByte(Handle h, int32_t wait_ms) {
     if (!Valid(h))
         return -1;
     ++g_read_attempts;
-    const DWORD wait = wait_ms < 0 ? 0 : DWORD(wait_ms);
-    unsigned char b = 0;
-    DWORD n = 0;
-    if (!SetReadWait(h, wait) || !ReadFile(Native(h), &b, 1, &n, nullptr)) {
-        // A pulled adapter fails every call from now on: it reads as
-        // silence, but without spinning, so a caller's wait keeps its length.
-        MarkVanished(h);
-        if (wait > 0)
-            Sleep(wait);
-        return -1;
+    {
+        QMutexLocker lock(&g_ports_mutex);
+        auto it = g_ports.find(h);
+        if (it != g_ports.end() && it->next < it->pending.size())
+            return uint8_t(it->pending[it->next++]);
     }
-    return n == 1 ? int32_t(b) : -1;
+    const DWORD wait = wait_ms < 0 ? 0 : DWORD(wait_ms);
+    char buffer[4096];
+    DWORD n = 0;
+    // The wait is ours, in steps of a millisecond: Wine does not end a
+    // read's own time-out (MAXDWORD/MAXDWORD/n) at the first byte, which
+    // cost a frame a third of its time. The open port holds the timer at
+    // 1 ms, so a step on Windows is as short as under Wine.
+    const ULONGLONG deadline = GetTickCount64() + wait;
+    for (;;) {
+        if (!ReadFile(Native(h), buffer, sizeof buffer, &n, nullptr)) {
+            MarkVanished(h);
+            if (wait > 0)
+                Sleep(wait);
+            return -1;
+        }
+        if (n > 0 || GetTickCount64() >= deadline)
+            break;
+        Sleep(1);
+    }
+    if (n == 0)
+        return -1;
+    if (n > 1) {
+        QMutexLocker lock(&g_ports_mutex);
+        PortState& state = g_ports[h];
+        state.pending = QByteArray(buffer + 1, qsizetype(n) - 1);
+        state.next = 0;
+    }
+    return uint8_t(buffer[0]);
 }
 
 void PurgeInput(Handle h) {
     if (!Valid(h))
         return;
+    {
+        QMutexLocker lock(&g_ports_mutex);
+        auto it = g_ports.find(h);
+        if (it != g_ports.end()) {
+            it->pending.clear();
+            it->next = 0;
+        }
+    }
     PurgeComm(Native(h), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 

@@ -134,6 +134,25 @@ INSTANTIATE_TEST_SUITE_P(
                       Brand{"MiraboTrans", "MiraboTrans  Version 1.18", "ImageMirabo"},
                       Brand{"DoerfalTrans", "DörfalTrans  Version 1.18", "ImageDoerfal"}));
 
+// Windows asks a program to close (Task Manager's "End task", a logoff) by
+// a WM_CLOSE to its windows; taskkill without /f sends just that. The
+// program ends as by its close box, and saves its settings.
+TEST_F(WineTest, AskedByWindowsToCloseItSavesAndEnds) {
+    RealProgram program;
+    program.run_under_wine(&prefix_);
+    program.write_ini("[PORT]\r\nPort=COM9\r\nBaud=9600\r\n");
+    ASSERT_TRUE(program.start());
+    ASSERT_TRUE(WaitForText(program, QStringLiteral("StatusPanel"),
+                            " Schnittstelle COM9 konnte nicht geöffnet werden.", 15000));
+    ASSERT_TRUE(prefix_.run({QStringLiteral("taskkill"), QStringLiteral("/im"),
+                             QStringLiteral("VantorTrans.exe")}))
+        << "taskkill found the program";
+    EXPECT_EQ(program.wait_exit(20000), 0);
+    const QByteArray ini = program.ini();
+    EXPECT_TRUE(ini.contains("Baud=9600\r\n")) << ini.constData();
+    EXPECT_TRUE(ini.contains("Device=0\r\n")) << "saved: " << ini.constData();
+}
+
 // The ports Wine maps are the system's own COM ports: the program opens
 // COM3 by its name (no [Ports] entry), and the settings dialog lists COM3
 // and COM5 with a description at their places of the 100 entries.
