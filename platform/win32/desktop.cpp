@@ -91,19 +91,13 @@ class Win32Keyboard final : public Keyboard {
     }
 };
 
-// Windows renders the clipboard's text without asking this process, so no
-// fetch can be counted; every wait ends at once as if the paste had fetched.
+// Fetches of the clipboard's text are not counted on Windows yet, so none is
+// ever seen: a paste that relied on one would count as failed, never as done.
 class Win32ClipboardWatch final : public ClipboardWatch {
   public:
-    uint64_t served_text_requests() override { return served_; }
-    uint64_t serve_waiting_requests() override { return served_; }
-    bool wait_for_fetch(uint64_t, int) override {
-        ++served_;
-        return true;
-    }
-
-  private:
-    uint64_t served_ = 0;
+    uint64_t served_text_requests() override { return 0; }
+    uint64_t serve_waiting_requests() override { return 0; }
+    bool wait_for_fetch(uint64_t, int) override { return false; }
 };
 
 }  // namespace

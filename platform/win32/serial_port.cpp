@@ -31,23 +31,6 @@ HANDLE Native(Handle h) { return reinterpret_cast<HANDLE>(h); }
 
 bool Valid(Handle h) { return h > 0; }
 
-bool KnownBaud(int32_t baud) {
-    switch (baud) {
-        case 1200:
-        case 2400:
-        case 4800:
-        case 9600:
-        case 19200:
-        case 38400:
-        case 57600:
-        case 115200:
-        case 230400:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool Configure(HANDLE port, int32_t baud, Parity parity) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -139,7 +122,8 @@ Handle Open(const QString& device, int32_t baud, Parity parity, OpenError* error
             return fail(OpenError::Busy);
         return fail(OpenError::CannotOpen);
     }
-    if (!KnownBaud(baud) || !Configure(port, baud, parity)) {
+    // The driver decides which rates it has: SetCommState refuses the others.
+    if (baud <= 0 || !Configure(port, baud, parity)) {
         CloseHandle(port);
         return fail(OpenError::CannotConfigure);
     }
@@ -203,8 +187,9 @@ int32_t ReadByte(Handle h, int32_t wait_ms) {
     for (;;) {
         if (!ReadFile(Native(h), buffer, sizeof buffer, &n, nullptr)) {
             MarkVanished(h);
-            if (wait > 0)
-                Sleep(wait);
+            const ULONGLONG now = GetTickCount64();
+            if (now < deadline)
+                Sleep(DWORD(deadline - now));
             return -1;
         }
         if (n > 0 || GetTickCount64() >= deadline)

@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <set>
 
-#include "platform/codepage.h"
 #include "platform/profile_file.h"
 #include "tests/support/temp_files.h"
 
@@ -166,17 +165,6 @@ TEST_F(ProfileAgainstSystem, AUtf8FileWithoutAByteOrderMarkIsReadAsUtf8) {
     const QString marked = copy(QStringLiteral("bom"),
                                 "\xEF\xBB\xBF[Vantor]\r\nFormTitle=B\xC3\xBCrobedarf\r\n");
     EXPECT_TRUE(ReadDifferences(marked).isEmpty()) << ReadDifferences(marked).join('\n').toStdString();
-}
-
-// A character the ANSI code page lacks: the system writes the file as
-// UTF-16 (or loses the character); we write UTF-8 and keep it. Both read
-// their own file back whole; ours stays readable as text by any editor.
-TEST_F(ProfileAgainstSystem, ACharacterOutsideTheCodePageIsKept) {
-    const QString mine = copy(QStringLiteral("euro"), "[PORT]\r\nPort=COM1\r\n");
-    const QString value = QStringLiteral("Kasse \u20AC und \u0141\u00F3d\u017A");
-    ASSERT_TRUE(ProfileFile(mine).write_string(u"Vantor", u"FormTitle", value));
-    EXPECT_EQ(ProfileFile(mine).read_string(u"Vantor", u"FormTitle", QString()), value);
-    EXPECT_EQ(ProfileFile(mine).read_string(u"PORT", u"Port", QString()), "COM1");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The Windows side of the seams, on the system's own objects: COM names and
-// what an open of a port tells, the brand's named mutex, durable writes, the
-// per-user folder and the Run value of "Beim Anmelden starten".
+// what an open of a port tells, the brand's named mutex, durable writes and
+// the Run value of "Beim Anmelden starten".
 
 #include <windows.h>
 
@@ -9,14 +9,11 @@
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <map>
 
 #include "platform/durable_file.h"
-#include "platform/port_list.h"
 #include "platform/serial_port.h"
 #include "platform/single_instance.h"
 #include "settings/autostart.h"
-#include "settings/start_dir.h"
 #include "tests/support/temp_files.h"
 
 namespace vt {
@@ -113,13 +110,6 @@ TEST(Win32DurableFile, WritesAreBinaryNewFilesAreNewAndAReplaceIsWhole) {
     durable::Close(fresh);
 }
 
-TEST(Win32UserFolder, IsTheProgramsFolderInTheRoamingApplicationData) {
-    const QString appdata = qEnvironmentVariable("APPDATA");
-    ASSERT_FALSE(appdata.isEmpty());
-    EXPECT_EQ(UserFolder("MiraboTrans"),
-              QDir::cleanPath(QDir::fromNativeSeparators(appdata)) + "/MiraboTrans");
-}
-
 // "Beim Anmelden starten" is the brand's value under the user's Run key; a
 // value of that name that starts something else is the user's own.
 TEST(Win32Autostart, TheRunValueIsWrittenRemovedAndAForeignOneKept) {
@@ -151,24 +141,3 @@ TEST(Win32Autostart, TheRunValueIsWrittenRemovedAndAForeignOneKept) {
 }  // namespace
 }  // namespace vt
 
-namespace vt {
-namespace {
-
-// Wine maps COM1 to the first serial device it finds, which the device map
-// lists; a port that only answers when opened is listed all the same.
-TEST(Win32PortList, ThePortsOfTheDeviceMapAreListedWithTheirDevicePaths) {
-    std::map<QString, QString> seen;
-    for (const SerialDevice& d : PresentSerialDevices())
-        seen[d.kernel_name] = d.path + " " + d.friendly_name;
-    std::string all;
-    for (const auto& [k, v] : seen)
-        all += (k + " = " + v + "\n").toStdString();
-    wchar_t target[512] = {};
-    if (QueryDosDeviceW(L"COM1", target, 511) == 0)
-        GTEST_SKIP() << "this system has no COM1";
-    ASSERT_EQ(seen.count("COM1"), 1u) << all;
-    EXPECT_TRUE(seen["COM1"].startsWith("\\\\.\\COM1 ")) << all;
-}
-
-}  // namespace
-}  // namespace vt
