@@ -158,7 +158,11 @@ TEST_P(ExtensionTabGone, InTheMiddleKeepsTheFileAndTheLinesDelivered) {
     ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 2, 8000));
     EXPECT_EQ(Count("DROP 0"), 0) << "the scanner keeps the file";
     EXPECT_TRUE(Status().contains("Bestellformular nicht aktiv")) << Status();
-    EXPECT_EQ(browser_.delivers(), 4);
+    // Up to 32 lines go out ahead of their answers, so how many were on their
+    // way when the fourth was refused depends on the machine: at least the
+    // fourth, none twice, and none after it landed.
+    EXPECT_GE(browser_.delivers(), 4);
+    EXPECT_LE(browser_.delivers(), 10);
     EXPECT_EQ(browser_.field(kShopTab), GetParam() ? QString() : "A1000\t1\nA1001\t1\nA1002\t1\n");
 }
 
