@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "browser/wire/wire.h"
 #include "delivery/extension_channel.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
@@ -59,8 +60,18 @@ ExtensionServer& Server() {
         return s;
     }();
     static bool told = false;
+    if (server->listening())
+        return *server;
     QString error;
-    if (!server->listening() && !server->listen(&error) && !told) {
+    if (server->listen(&error)) {
+#ifndef Q_OS_WIN
+        static bool fallback_told = false;
+        if (wire::SocketDirIsFallback() && !fallback_told) {
+            fallback_told = true;
+            display().log_line(QString::fromUtf8(txt::ExtensionFallbackDir) + wire::SocketDir());
+        }
+#endif
+    } else if (!told) {
         told = true;
         display().log_line(QString::fromUtf8(txt::ExtensionSocketFailed) + error);
     }

@@ -172,6 +172,9 @@ inline constexpr const char* NotSentNotConnected = "Browser-Erweiterung nicht ve
 inline constexpr const char* ExtensionNotConnected = "Browser-Erweiterung nicht verbunden";
 inline constexpr const char* ExtensionConnected = "Browser-Erweiterung : verbunden (%s)";
 inline constexpr const char* ExtensionSocketFailed = "Browser-Erweiterung nicht erreichbar : ";
+// Once, when the session has no runtime folder; the folder follows.
+inline constexpr const char* ExtensionFallbackDir =
+    "Browser-Erweiterung : XDG_RUNTIME_DIR nicht gesetzt, Verbindung über ";
 inline constexpr const char* KeystrokesNotYetOnWindows =
     "Übertragung in den Browser unter Windows noch nicht verfügbar; die Shop-Daten bleiben im MDE.";
 // Once per run in a Wayland session while the lines go as keystrokes.

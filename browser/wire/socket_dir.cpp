@@ -1,5 +1,6 @@
 // Where the program and the native host meet on Linux: a Unix domain socket
-// in the user's runtime folder.
+// in the user's runtime folder, or in a folder of the user's own in /tmp
+// when the session has none.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,17 +17,22 @@ namespace vt::wire {
 QString SocketDir() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty()) {
-        return {};
+        // A session without a login manager (su, ssh -X) has no runtime
+        // folder, and the browser that starts the host may not have the
+        // same TMPDIR as the program: a fixed name both arrive at. Anyone
+        // may have made it first; EnsureSocketDir and the host's checks of
+        // owner and mode refuse it then.
+        return QStringLiteral("/tmp/vantortrans-%1").arg(::getuid());
     }
     return QDir(runtime).filePath(QStringLiteral("vantortrans"));
 }
 
+bool SocketDirIsFallback() {
+    return qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
+}
+
 QString SocketPath(const QString& program) {
-    const QString dir = SocketDir();
-    if (dir.isEmpty()) {
-        return {};
-    }
-    return QDir(dir).filePath(program + QStringLiteral(".sock"));
+    return QDir(SocketDir()).filePath(program + QStringLiteral(".sock"));
 }
 
 bool EnsureSocketDir(QString* error) {
@@ -37,9 +43,6 @@ bool EnsureSocketDir(QString* error) {
         return false;
     };
     const QString dir = SocketDir();
-    if (dir.isEmpty()) {
-        return fail(QStringLiteral("XDG_RUNTIME_DIR is not set"));
-    }
     const QByteArray path = QFile::encodeName(dir);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
         return fail(QStringLiteral("cannot create %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno))));

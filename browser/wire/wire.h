@@ -38,15 +38,18 @@ class FrameReader {
     bool too_large_ = false;
 };
 
-// $XDG_RUNTIME_DIR/vantortrans; empty when XDG_RUNTIME_DIR is unset or empty.
+// $XDG_RUNTIME_DIR/vantortrans; /tmp/vantortrans-<uid> when XDG_RUNTIME_DIR
+// is unset or empty.
 QString SocketDir();
-// SocketDir()/<program>.sock; empty when SocketDir() is.
+// True when SocketDir() is the /tmp folder, not the session's own.
+bool SocketDirIsFallback();
+// SocketDir()/<program>.sock.
 QString SocketPath(const QString& program);
 
 // Creates SocketDir() with mode 0700 when it is missing. False (with the
-// reason in `error` when given) when there is no runtime folder, or when the
-// folder is not a directory owned by this user or grants group or others any
-// access: another user could then replace the sockets in it.
+// reason in `error` when given) when the folder is not a directory owned by
+// this user or grants group or others any access: another user could then
+// replace the sockets in it.
 bool EnsureSocketDir(QString* error = nullptr);
 
 // True when the process at the other end of the connected Unix domain socket

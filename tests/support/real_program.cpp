@@ -62,7 +62,10 @@ QByteArray RealProgram::ini() const {
 
 bool RealProgram::start() {
     QProcessEnvironment env = DesktopEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    if (without_runtime_dir_)
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
     // The user's own configuration (the autostart folder) stays in the test's folder.
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
     QString program = QStringLiteral(VT_BIN_DIR "/") + executable_;

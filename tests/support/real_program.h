@@ -30,6 +30,9 @@ class RealProgram {
     QString file(const QString& name) const { return dir_.filePath(name); }
     // The program's XDG_RUNTIME_DIR (where its browser extension socket is).
     QString runtime_dir() const { return runtime_.path(); }
+    // From now on start() runs the program without XDG_RUNTIME_DIR, as in a
+    // session without a login manager.
+    void without_runtime_dir() { without_runtime_dir_ = true; }
     QString ini_path() const;
     void write_ini(const QByteArray& text) const;
     QByteArray ini() const;
@@ -66,6 +69,7 @@ class RealProgram {
   private:
     QString executable_;
     const WinePrefix* wine_ = nullptr;
+    bool without_runtime_dir_ = false;
     QTemporaryDir dir_, runtime_, probe_;
     QProcess process_;
 };

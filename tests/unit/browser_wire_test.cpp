@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "browser/wire/wire.h"
@@ -104,10 +105,25 @@ TEST(BrowserWire, SocketDirFollowsRuntimeDirAndMustBePrivate) {
     EXPECT_FALSE(vt::wire::EnsureSocketDir(&error));
     EXPECT_TRUE(error.contains("other users")) << error.toStdString();
 
+    // Another user's folder is refused however private it is.
+    if (::getuid() == 0) {
+        ::chmod(QFile::encodeName(vt::wire::SocketDir()).constData(), 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(vt::wire::SocketDir()).constData(), 65534, 65534), 0);
+        EXPECT_FALSE(vt::wire::EnsureSocketDir(&error));
+        EXPECT_TRUE(error.contains("another user")) << error.toStdString();
+    }
+    EXPECT_FALSE(vt::wire::SocketDirIsFallback());
+
+    // Without a runtime folder both ends meet in the user's own folder in /tmp.
     qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_TRUE(vt::wire::SocketDir().isEmpty());
-    EXPECT_TRUE(vt::wire::SocketPath("VantorTrans").isEmpty());
-    EXPECT_FALSE(vt::wire::EnsureSocketDir());
+    const QString fallback = QString("/tmp/vantortrans-%1").arg(::getuid());
+    EXPECT_TRUE(vt::wire::SocketDirIsFallback());
+    EXPECT_EQ(vt::wire::SocketPath("VantorTrans"), fallback + "/VantorTrans.sock");
+    const bool existed = QFileInfo::exists(fallback);
+    ASSERT_TRUE(vt::wire::EnsureSocketDir(&error)) << error.toStdString();
+    ASSERT_EQ(::stat(QFile::encodeName(fallback).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    if (!existed) ::rmdir(QFile::encodeName(fallback).constData());
     if (!old.isNull()) qputenv("XDG_RUNTIME_DIR", old);
 }
 
