@@ -1,5 +1,6 @@
 #include "delivery/extension_channel.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 
 #include "delivery/delivery_rules.h"
@@ -42,8 +43,13 @@ const char* WhyNotDelivered(DeliverResult r) {
 ExtensionChannel::ExtensionChannel(ExtensionServer& server)
     : server_(server), session_(NewSession()) {}
 
-uint64_t ExtensionChannel::FormHandle(int kind, qint64 tab) {
-    return (uint64_t(uint32_t(kind + 1)) << 32) | uint32_t(tab);
+uint64_t ExtensionChannel::FormHandle(int kind, qint64 tab, const QString& doc) {
+    const uint64_t handle = (uint64_t(uint8_t(kind + 1)) << 32) | uint32_t(tab);
+    if (doc.isEmpty())
+        return handle;
+    // The page's load goes into the rest: a reloaded tab is a new form, and
+    // the lines of the page before are not taken for being in it.
+    return handle ^ (uint64_t(qHash(doc, 0) & 0xFFFFFFu) << 40);
 }
 
 bool ExtensionChannel::find_window(int shop) {
@@ -65,6 +71,7 @@ bool ExtensionChannel::find_window(int shop) {
     browserrecord.visible = false;
     connection_ = 0;
     tab_ = 0;
+    doc_.clear();
     for (const ExtensionServer::Connection& c : server_.connections()) {
         if (!ShopKindAccepts(progpar.browser[s], c.kind))
             continue;
@@ -82,11 +89,12 @@ bool ExtensionChannel::find_window(int shop) {
                 continue;
             browserrecord.title = t.title;
             browserrecord.classname = c.browser;
-            browserrecord.handle = FormHandle(c.kind, t.tab);
+            browserrecord.handle = FormHandle(c.kind, t.tab, t.doc);
             browserrecord.visible = t.active;
             browserrecord.state[s] = true;
             connection_ = c.id;
             tab_ = t.tab;
+            doc_ = t.doc;
         }
     }
     return browserrecord.state[s];
@@ -177,6 +185,8 @@ bool ExtensionChannel::post(const QString& text, const QString& what, bool log_a
     request.insert(u"type", QStringLiteral("deliver"));
     request.insert(u"tab", double(tab_));
     request.insert(u"title", progpar.formtitle[s]);
+    if (!doc_.isEmpty())
+        request.insert(u"doc", doc_);
     request.insert(u"session", session_);
     request.insert(u"seq", double(seq));
     if (chain_ != 0 && chain_handle_ == handle)

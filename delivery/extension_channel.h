@@ -57,7 +57,7 @@ class ExtensionChannel final : public DeliveryChannel {
 
     // The form's name in `browserrecord.handle`: browser kind and tab id,
     // stable across a reconnection of the same browser.
-    static uint64_t FormHandle(int kind, qint64 tab);
+    static uint64_t FormHandle(int kind, qint64 tab, const QString& doc = {});
 
   private:
     struct Text {
@@ -92,6 +92,7 @@ class ExtensionChannel final : public DeliveryChannel {
     // The tab of the last search, on the connection that listed it.
     int connection_ = 0;
     qint64 tab_ = 0;
+    QString doc_;
     std::deque<InFlight> flights_;
     // The number of the last text sent into `chain_handle_`, which the next
     // one names as its predecessor; 0 starts anew.

@@ -102,6 +102,7 @@ bool ParseTabs(const QJsonObject& answer, std::vector<BrowserTab>* tabs) {
         t.title = o.value(u"title").toString();
         t.active = o.value(u"active").toBool();
         t.focused = o.value(u"focused").toBool();
+        t.doc = o.value(u"doc").toString();
         tabs->push_back(t);
     }
     return true;

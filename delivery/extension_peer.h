@@ -50,6 +50,9 @@ struct BrowserTab {
     QString title;
     bool active = false;
     bool focused = false;
+    // The page's load in the tab (empty from an extension that does not
+    // tell): a page loaded again is another form.
+    QString doc;
 };
 
 // The tabs of an answer, in its order; entries without a tab id or title

@@ -71,6 +71,7 @@ async function listTabs() {
     title: t.title ?? '',
     active: !!t.active,
     focused: focused.has(t.windowId),
+    doc: pages.get(t.id)?.doc ?? '',
   }));
 }
 
@@ -82,11 +83,11 @@ let nextRid = 1;
 
 api.runtime.onConnect.addListener((port) => {
   const tab = port.sender?.tab?.id;
-  if (port.name !== 'vt-page' || !Number.isInteger(tab) || port.sender.frameId !== 0) {
+  if (!port.name.startsWith('vt-page:') || !Number.isInteger(tab) || port.sender.frameId !== 0) {
     port.disconnect();
     return;
   }
-  const page = {port, pending: new Map()};
+  const page = {port, doc: port.name.slice('vt-page:'.length), pending: new Map()};
   pages.get(tab)?.port.disconnect();
   pages.set(tab, page);
   port.onMessage.addListener((reply) => {
@@ -162,15 +163,19 @@ async function deliverInOrder(msg) {
 }
 
 async function deliver(msg, passedOn) {
-  const {tab, title, session, seq, after, accessKey, text} = msg;
+  const {tab, title, doc, session, seq, after, accessKey, text} = msg;
   if (!Number.isInteger(tab) || typeof session !== 'string' || !Number.isInteger(seq) ||
       typeof accessKey !== 'string' || typeof text !== 'string' ||
       (title !== undefined && typeof title !== 'string') ||
+      (doc !== undefined && typeof doc !== 'string') ||
       (after !== undefined && !Number.isInteger(after))) {
     return {ok: false, reason: 'bad-request'};
   }
   if (!(await stillTheForm(tab, title))) return {ok: false, reason: 'no-tab'};
   const page = pages.get(tab);
+  // The tab shows the page again since the program's search (a reload):
+  // that page is another form, found by the next search.
+  if (doc && page && page.doc !== doc) return {ok: false, reason: 'no-tab'};
   const asked = page ? askPage(page, {session, seq, after, accessKey, text}) : null;
   passedOn();
   const reply = asked ? await asked : null;

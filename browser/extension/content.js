@@ -8,6 +8,10 @@
   // The highest sequence number applied per program run: a request the
   // program retries after a lost answer is acknowledged, not inserted again.
   const applied = new Map();
+  // This load of the page: a page loaded again is an empty form, and the
+  // program must not take it for the one that already holds its lines.
+  const doc = globalThis.crypto?.randomUUID?.() ??
+      `${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`;
 
   const TEXT_INPUTS = new Set(['', 'text', 'search', 'email', 'tel', 'url', 'number', 'password']);
 
@@ -77,7 +81,7 @@
   function connect() {
     let port;
     try {
-      port = api.runtime.connect({name: 'vt-page'});
+      port = api.runtime.connect({name: 'vt-page:' + doc});
     } catch (e) {
       return;  // the extension was removed: this page's script is orphaned
     }

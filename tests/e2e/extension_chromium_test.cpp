@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include "tests/support/e2e_desktop.h"
@@ -31,22 +33,8 @@ QByteArray ShopRecord(const QByteArray& article, const QByteArray& quantity) {
 
 // The native host that the browser started for this test's runtime folder.
 pid_t HostOf(const QString& runtime_dir) {
-    const QByteArray wanted = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtime_dir);
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        if (!number)
-            continue;
-        QFile cmdline("/proc/" + entry + "/cmdline");
-        QFile environ("/proc/" + entry + "/environ");
-        if (!cmdline.open(QIODevice::ReadOnly) || !environ.open(QIODevice::ReadOnly))
-            continue;
-        if (!cmdline.readAll().split('\0').value(0).endsWith("vantortrans-host"))
-            continue;
-        if (environ.readAll().split('\0').contains(wanted))
-            return pid;
-    }
-    return -1;
+    const std::vector<pid_t> hosts = NativeHostsOf(runtime_dir);
+    return hosts.empty() ? -1 : hosts.front();
 }
 
 class ExtensionChromium : public ::testing::Test {
@@ -134,6 +122,31 @@ TEST_F(ExtensionChromium, BothShopsEachInItsBrowser) {
     EXPECT_TRUE(Status().contains("verbunden (Firefox, Chromium)")) << Status();
 }
 
+// A session without a runtime folder (su, ssh -X, no login manager): the
+// program and the host that Chromium starts still meet, in the user's own
+// folder in /tmp, and the log says once where.
+TEST_F(ExtensionChromium, WithoutRuntimeFolderTheProgramAndTheHostMeetInTmp) {
+    sim_.set_file(0, {ShopRecord("4711", "12"), ShopRecord("0815", "3")});
+    sim_.set_file(1, {});
+    program_.without_runtime_dir();
+    Start(0);
+    BrowserSetup setup{Browser::kChromium, program_.runtime_dir()};
+    setup.without_runtime_dir = true;
+    shop_.set_browser(setup);
+    ASSERT_TRUE(shop_.open(kShopTitle)) << "Chromium did not show the brand shop";
+    ASSERT_TRUE(Confirm()) << Status();
+    EXPECT_TRUE(shop_.wait_for_field("4711\t12\n0815\t3\n", 15000)) << shop_.field_text();
+    ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000));
+    const QString folder = QString("/tmp/vantortrans-%1").arg(::getuid());
+    EXPECT_TRUE(QFileInfo::exists(folder + "/VantorTrans.sock"));
+    EXPECT_FALSE(QFileInfo::exists(program_.runtime_dir() + "/vantortrans"));
+    EXPECT_EQ(Log().count("Browser-Erweiterung : XDG_RUNTIME_DIR nicht gesetzt, Verbindung über " +
+                          folder),
+              1)
+        << Log();
+    EXPECT_TRUE(Status().contains("Browser-Erweiterung : verbunden (Chromium)")) << Status();
+}
+
 // Without the extension nothing is read; then a tab without any field
 // refuses the Simple System file, which stays on the scanner.
 TEST_F(ExtensionChromium, NoExtensionThenNoFieldLeaveTheFileOnTheScanner) {
@@ -189,6 +202,33 @@ TEST_F(ExtensionChromiumMidFile, HostKilledTheNextCycleCompletesWithoutDoubles) 
     ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000));
     EXPECT_EQ(shop_.settle(300), expected_) << "every line exactly once";
     EXPECT_TRUE(Log().contains("Zeilen bereits übertragen, übersprungen")) << Log();
+}
+
+// A reload empties the form: the lines the page held are gone with it, so
+// the whole file goes into the new page, and only then does the scanner let
+// the file go.
+TEST_F(ExtensionChromiumMidFile, AReloadedFormGetsTheWholeFileInItsNewPage) {
+    QList<QByteArray> lines;
+    QString expected;
+    for (int i = 0; i < 200; ++i) {
+        lines << ShopRecord("R" + QByteArray::number(7000 + i), "1");
+        expected += QString("R%1\t1\n").arg(7000 + i);
+    }
+    sim_.set_file(0, lines);
+    Start(0, {"--baud", "9600"});
+    BrowserSetup setup{Browser::kChromium, program_.runtime_dir()};
+    setup.remote_control = true;
+    shop_.set_browser(setup);
+    ASSERT_TRUE(shop_.open(kShopTitle)) << "Chromium did not show the brand shop";
+    ASSERT_TRUE(Confirm()) << Status();
+    ASSERT_TRUE(WaitForLines(5));
+    ASSERT_TRUE(shop_.reload());
+    ASSERT_TRUE(WaitForCount("RX HMS0", Count("RX HMS0") + 1, 20000)) << "the next cycle";
+    EXPECT_EQ(Count("DROP 0"), 0) << "the scanner keeps the file the reload took";
+    ASSERT_TRUE(Confirm()) << Status();
+    EXPECT_TRUE(shop_.wait_for_field(expected, 30000)) << shop_.field_text();
+    ASSERT_TRUE(WaitForCount("DROP 0", 1, 10000));
+    EXPECT_EQ(shop_.settle(300), expected) << "every line exactly once in the new page";
 }
 
 TEST_F(ExtensionChromiumMidFile, TabClosedKeepsTheFileAndTheLinesDelivered) {

@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -484,6 +487,26 @@ QString WaylandSession::log() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+std::vector<pid_t> NativeHostsOf(const QString& runtime_dir) {
+    const QByteArray wanted = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtime_dir);
+    std::vector<pid_t> hosts;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number)
+            continue;
+        QFile cmdline("/proc/" + entry + "/cmdline");
+        QFile environ("/proc/" + entry + "/environ");
+        if (!cmdline.open(QIODevice::ReadOnly) || !environ.open(QIODevice::ReadOnly))
+            continue;
+        if (!cmdline.readAll().split('\0').value(0).endsWith("vantortrans-host"))
+            continue;
+        if (environ.readAll().split('\0').contains(wanted))
+            hosts.push_back(pid);
+    }
+    return hosts;
+}
+
 std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QString& work_dir,
                                           const QStringList& urls) {
     if (setup.wayland) {
@@ -503,7 +526,9 @@ std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QStri
         return setup.wayland->as_user() + *argv;
     }
     QStringList env{"env"};
-    if (!setup.runtime_dir.isEmpty())
+    if (setup.without_runtime_dir)
+        env << "-u" << "XDG_RUNTIME_DIR";
+    else if (!setup.runtime_dir.isEmpty())
         env << "XDG_RUNTIME_DIR=" + setup.runtime_dir;
     const QString profile = work_dir + "/profile";
     if (setup.browser == BrowserSetup::Browser::kFirefox) {
@@ -538,9 +563,16 @@ struct OrderForm::State {
     ChildProcess chromium;
     QTemporaryDir profile;
     QByteArray page;
-    QString field, search;
-    qint64 field_seq = 0, search_seq = 0;
-    int field_inputs = 0;
+    // Every load of the page is a document of its own, named in its reports.
+    struct Document {
+        QString field, search;
+        qint64 field_seq = 0, search_seq = 0;
+        int field_inputs = 0;
+    };
+    QHash<QString, Document> documents;
+    QStringList order;  // the documents' names, oldest first
+    Document none;      // until the first report
+    bool reload_asked = false;
     bool focused = false;
     bool loaded = false;
     uint64_t window = 0;
@@ -580,22 +612,36 @@ struct OrderForm::State {
                     QByteArray::number(plain.size()) + "\r\n\r\n" + plain;
         } else if (request.value(0) == "POST" && url.path() == "/report") {
             record(QUrlQuery(url), QString::fromUtf8(body));
+        } else if (request.value(0) == "GET" && url.path() == "/command") {
+            const QByteArray command = reload_asked ? "reload" : "";
+            reload_asked = false;
+            reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nCache-Control: no-store\r\n"
+                    "Connection: close\r\nContent-Length: " +
+                    QByteArray::number(command.size()) + "\r\n\r\n" + command;
         }
         socket->write(reply);
         socket->disconnectFromHost();
         pending.remove(socket);
     }
 
+    const Document& current() const {
+        return order.isEmpty() ? none : documents.find(order.last()).value();
+    }
+
     void record(const QUrlQuery& query, const QString& body) {
         const QString kind = query.queryItemValue("kind");
         const qint64 seq = query.queryItemValue("seq").toLongLong();
-        if (kind == "field" && seq > field_seq) {
-            field_seq = seq;
-            field = body;
-            field_inputs = query.queryItemValue("inputs").toInt();
-        } else if (kind == "search" && seq > search_seq) {
-            search_seq = seq;
-            search = body;
+        const QString name = query.queryItemValue("page");
+        if (!documents.contains(name))
+            order << name;
+        Document& d = documents[name];
+        if (kind == "field" && seq > d.field_seq) {
+            d.field_seq = seq;
+            d.field = body;
+            d.field_inputs = query.queryItemValue("inputs").toInt();
+        } else if (kind == "search" && seq > d.search_seq) {
+            d.search_seq = seq;
+            d.search = body;
         } else if (kind == "focus") {
             focused = true;
         } else if (kind == "load") {
@@ -629,6 +675,8 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
     s.focused = false;
     s.page.replace("@TITLE@", title.toHtmlEscaped().toUtf8());
     s.page.replace("@BUSY_MS@", QByteArray::number(s.busy_after_paste_key_ms));
+    s.page.replace("@COMMAND_POLL_MS@", s.setup.remote_control ? "100" : "0");
+    s.reload_asked = false;
     if (!s.server.isListening() && !s.server.listen(QHostAddress::LocalHost, 0))
         return false;
     if (!s.profile.isValid())
@@ -636,7 +684,14 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
     QStringList urls{QString("http://127.0.0.1:%1/form").arg(s.server.serverPort())};
     if (s.setup.tab_without_field)
         urls << QString("http://127.0.0.1:%1/plain").arg(s.server.serverPort());
-    const std::optional<QStringList> argv = BrowserCommand(s.setup, s.profile.path(), urls);
+    std::optional<QStringList> argv = BrowserCommand(s.setup, s.profile.path(), urls);
+    if (argv && s.setup.remote_control) {
+        // Tabs are opened and closed through the DevTools HTTP endpoints on
+        // loopback: keys for it could land in the program's windows.
+        QFile::remove(s.profile.filePath("profile/DevToolsActivePort"));
+        argv->insert(argv->indexOf("chromium") + 1, "--remote-debugging-port=0");
+        argv->insert(argv->indexOf("chromium") + 1, "--remote-debugging-address=127.0.0.1");
+    }
     if (!argv || !s.chromium.start(*argv, s.profile.filePath("chromium.log")))
         return false;
     const bool firefox = s.setup.browser == BrowserSetup::Browser::kFirefox;
@@ -677,22 +732,96 @@ uint64_t OrderForm::window() const {
     return state_->window;
 }
 QString OrderForm::field_text() const {
-    return state_->field;
+    return state_->current().field;
 }
 QString OrderForm::search_text() const {
-    return state_->search;
+    return state_->current().search;
 }
 bool OrderForm::field_focused() const {
     return state_->focused;
 }
 int OrderForm::field_changes() const {
-    return state_->field_inputs;
+    return state_->current().field_inputs;
+}
+
+QStringList OrderForm::page_texts() const {
+    const State& s = *state_;
+    QStringList texts;
+    for (const QString& name : s.order) {
+        const State::Document& d = s.documents.find(name).value();
+        texts << d.field + '\n' + d.search + '\n';
+    }
+    return texts;
+}
+
+bool OrderForm::reload(int timeout_ms) {
+    State& s = *state_;
+    const qsizetype before = s.order.size();
+    s.reload_asked = true;
+    QElapsedTimer timer;
+    timer.start();
+    while (s.order.size() == before && timer.elapsed() < timeout_ms && s.chromium.running())
+        PumpEvents(20);
+    s.reload_asked = false;
+    return s.order.size() > before;
+}
+
+namespace {
+
+// One request to Chromium's DevTools HTTP endpoint; the body of a 200 reply.
+std::optional<QByteArray> DevTools(quint16 port, const QByteArray& method, const QByteArray& path) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return std::nullopt;
+    socket.write(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 5000) {
+        socket.waitForReadyRead(100);
+        reply += socket.readAll();
+    }
+    reply += socket.readAll();
+    if (!reply.startsWith("HTTP/1.1 200"))
+        return std::nullopt;
+    return reply.mid(reply.indexOf("\r\n\r\n") + 4);
+}
+
+}  // namespace
+
+bool OrderForm::reopen_tab(int timeout_ms) {
+    State& s = *state_;
+    QFile port_file(s.profile.filePath("profile/DevToolsActivePort"));
+    if (!s.setup.remote_control || !port_file.open(QIODevice::ReadOnly))
+        return false;
+    const quint16 port = static_cast<quint16>(port_file.readLine().trimmed().toUInt());
+    const std::optional<QByteArray> list = DevTools(port, "GET", "/json/list");
+    if (!list)
+        return false;
+    QStringList old_tabs;
+    for (const QJsonValue& target : QJsonDocument::fromJson(*list).array()) {
+        const QJsonObject t = target.toObject();
+        if (t.value("type").toString() == "page" && t.value("url").toString().endsWith("/form"))
+            old_tabs << t.value("id").toString();
+    }
+    const qsizetype before = s.order.size();
+    const QByteArray url = QString("http://127.0.0.1:%1/form").arg(s.server.serverPort()).toUtf8();
+    if (!DevTools(port, "PUT", "/json/new?" + url))
+        return false;
+    for (const QString& id : old_tabs)
+        DevTools(port, "GET", "/json/close/" + id.toUtf8());
+    QElapsedTimer timer;
+    timer.start();
+    while (s.order.size() == before && timer.elapsed() < timeout_ms && s.chromium.running())
+        PumpEvents(20);
+    return s.order.size() > before;
 }
 
 bool OrderForm::wait_for_field(const QString& expected, int timeout_ms) {
     QElapsedTimer timer;
     timer.start();
-    while (state_->field != expected) {
+    while (field_text() != expected) {
         if (timer.elapsed() > timeout_ms)
             return false;
         PumpEvents(10);
@@ -702,7 +831,7 @@ bool OrderForm::wait_for_field(const QString& expected, int timeout_ms) {
 
 QString OrderForm::settle(int ms) {
     PumpEvents(ms);
-    return state_->field;
+    return field_text();
 }
 
 void OrderForm::close() {

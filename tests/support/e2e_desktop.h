@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vt::test {
 
@@ -114,6 +115,10 @@ class WaylandSession {
     std::unique_ptr<State> state_;
 };
 
+// The native hosts running for `runtime_dir` (the XDG_RUNTIME_DIR their
+// browser gave them).
+std::vector<pid_t> NativeHostsOf(const QString& runtime_dir);
+
 // How the next OrderForm::open() starts its browser.
 struct BrowserSetup {
     enum class Browser { kChromium, kFirefox };
@@ -128,6 +133,12 @@ struct BrowserSetup {
     // Not null: Chromium runs natively in this Wayland session, as its user,
     // with the session's runtime folder (runtime_dir is not used).
     const WaylandSession* wayland = nullptr;
+    // The browser and its host run without XDG_RUNTIME_DIR (runtime_dir
+    // then only switches the extension on).
+    bool without_runtime_dir = false;
+    // Chromium only: the page takes commands (reload()) and the tabs can be
+    // opened and closed from the test (reopen_tab()).
+    bool remote_control = false;
 };
 
 // The command line that starts the browser of `setup` on `urls`, with its
@@ -163,6 +174,16 @@ class OrderForm {
     // How many input events the multi-line field has had, as of the page's
     // newest report (one paste is one event).
     int field_changes() const;
+    // What reached each page this object has shown (each load of the form,
+    // in a reload as in a new tab or browser), oldest first: its field and
+    // its search field, each followed by a line feed.
+    QStringList page_texts() const;
+    // With remote_control: the page reloads itself, as a person's F5 does;
+    // true once the new document has reported.
+    bool reload(int timeout_ms = 15000);
+    // With remote_control: the form opens in a new tab and its old tab is
+    // closed; true once the new document has reported.
+    bool reopen_tab(int timeout_ms = 15000);
     // Pumps events until the field holds `expected`; true when it does.
     bool wait_for_field(const QString& expected, int timeout_ms = 10000);
     // Pumps events for `ms` and returns the field's content then.

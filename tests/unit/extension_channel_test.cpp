@@ -263,6 +263,38 @@ TEST_F(ExtensionChannelTest, LinesCarryRisingNumbersTheirAccessKeyAndLoseThePref
     EXPECT_EQ(display_.log, QStringList({"X-4711\t2", "0815\t1", "X-99"}));
 }
 
+// A page loaded again in its tab is an empty form: another handle, and the
+// texts name the load they were meant for, so the extension can refuse
+// them in the new one.
+TEST_F(ExtensionChannelTest, APageLoadedAgainIsAnotherFormAndTheTextsNameTheirLoad) {
+    std::atomic<int> load{1};
+    FakeHost host(server_.path(), "chromium", [&](const QJsonObject& r) {
+        if (r.value("type") == "tabs")
+            return QJsonObject{{"ok", true},
+                               {"tabs", QJsonArray{QJsonObject{
+                                            {"tab", 3}, {"title", "Bestellformular"},
+                                            {"doc", QString("load-%1").arg(load.load())}}}}};
+        return QJsonObject{{"ok", true}, {"seq", r.value("seq")}};
+    });
+    ASSERT_TRUE(WaitForConnections(1));
+    ExtensionChannel channel(server_);
+    progpar.browser = {3, 3};
+    ASSERT_TRUE(channel.find_window(0));
+    const uint64_t first = browserrecord.handle;
+    EXPECT_TRUE(channel.deliver_line(0, "4711\t2"));
+    load = 2;
+    ASSERT_TRUE(channel.find_window(0));
+    EXPECT_NE(browserrecord.handle, first);
+    EXPECT_EQ(browserrecord.handle & 0xFFFFFFFFFFull, ExtensionChannel::FormHandle(3, 3))
+        << "browser kind and tab stay where they were";
+    EXPECT_TRUE(channel.deliver_line(0, "0815\t1"));
+    EXPECT_TRUE(channel.await_last_paste());
+    const auto sent = Delivers(host);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].value("doc"), "load-1");
+    EXPECT_EQ(sent[1].value("doc"), "load-2");
+}
+
 TEST_F(ExtensionChannelTest, EachRefusalFailsTheLineWithOneLogLine) {
     std::atomic<int> answer{0};
     FakeHost host(server_.path(), "chromium", [&](const QJsonObject& r) {
