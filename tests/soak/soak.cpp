@@ -7,7 +7,16 @@
 // that the program kept polling and did not crash, and that its memory did
 // not grow.
 //
+// With --channel extension the lines go through the browser extension
+// instead of keystrokes, and the browser side faults too, every S seconds
+// on average (--browser-faults S, 0 for none): the native host killed, a
+// form reloaded, a form's tab closed and the form opened in a new one, a
+// browser ended and started again. Every page shown is a form of its own
+// (a reload empties it): a line may be in it once at most, and a delivered
+// file is whole in the last form that got any of its lines.
+//
 //   vt_soak [--minutes N] [--faults P] [--seed N] [--keep]
+//           [--channel keys|extension] [--browser-faults S]
 
 #include <signal.h>
 #include <sys/types.h>
@@ -22,7 +31,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QRandomGenerator>
 #include <cstdio>
+#include <map>
 #include <optional>
 
 #include "platform/window_system.h"
@@ -45,6 +56,8 @@ struct Options {
     double faults = 0.03;
     long seed = 1;
     bool keep = false;
+    bool extension = false;
+    double browser_fault_s = 20;
 };
 
 std::optional<Options> ParseOptions(const QStringList& args) {
@@ -65,6 +78,10 @@ std::optional<Options> ParseOptions(const QStringList& args) {
             o.faults = v.toDouble(&ok), ok = ok && o.faults >= 0 && o.faults <= 1;
         else if (a == "--seed")
             o.seed = v.toLong(&ok), ok = ok && o.seed >= 0;
+        else if (a == "--channel")
+            o.extension = v == "extension", ok = v == "extension" || v == "keys";
+        else if (a == "--browser-faults")
+            o.browser_fault_s = v.toDouble(&ok), ok = ok && o.browser_fault_s >= 0;
         if (!ok)
             return std::nullopt;
     }
@@ -143,6 +160,106 @@ void AnswerConfirmation(qint64 program_pid, int* answered) {
     }
 }
 
+// The browser side's faults, one at a time at random.
+class BrowserFaults {
+  public:
+    BrowserFaults(vt::test::OrderForm* forms[2], const QString titles[2], QString runtime_dir, long seed)
+        : forms_{forms[0], forms[1]}, titles_{titles[0], titles[1]},
+          runtime_dir_(std::move(runtime_dir)), random_(quint32(seed) * 7919u + 1u) {}
+
+    // Called every `step_ms`; injects a fault every `mean_s` on average.
+    // False when the browser did not come back.
+    bool maybe(int step_ms, double mean_s, QStringList* failures) {
+        if (mean_s <= 0 || random_.generateDouble() >= step_ms / (mean_s * 1000.0))
+            return true;
+        const int form = int(random_.bounded(2));
+        switch (random_.bounded(4)) {
+            case 0: {
+                const std::vector<pid_t> hosts = vt::test::NativeHostsOf(runtime_dir_);
+                if (hosts.empty())
+                    return true;
+                ::kill(hosts[random_.bounded(quint32(hosts.size()))], SIGKILL);
+                ++counts_["host killed"];
+                return true;
+            }
+            case 1:
+                ++counts_["form reloaded"];
+                return check(forms_[form]->reload(), "a form did not load again", failures);
+            case 2:
+                ++counts_["tab closed and opened again"];
+                return check(forms_[form]->reopen_tab(), "a form did not open in a new tab", failures);
+            default:
+                ++counts_["browser ended and started again"];
+                forms_[form]->close();
+                return check(forms_[form]->open(titles_[form]), "a browser did not start again", failures);
+        }
+    }
+    QString summary() const {
+        QStringList parts;
+        for (const auto& [kind, count] : counts_)
+            parts << QString("%1 %2").arg(kind).arg(count);
+        return parts.isEmpty() ? QStringLiteral("none") : parts.join(", ");
+    }
+
+  private:
+    static bool check(bool ok, const char* what, QStringList* failures) {
+        if (!ok)
+            *failures << QString::fromLatin1(what);
+        return ok;
+    }
+    vt::test::OrderForm* forms_[2];
+    QString titles_[2];
+    QString runtime_dir_;
+    QRandomGenerator random_;
+    std::map<QString, int> counts_;
+};
+
+// The resident memory of every native host seen, from the end of its warm-up
+// (its first half minute) to its last sample.
+struct HostMemory {
+    static constexpr qint64 kWarmUpMs = 30'000;
+    struct Host {
+        qint64 seen_ms = 0, last_ms = 0;
+        int64_t base = -1, last = -1;
+    };
+    std::map<pid_t, Host> hosts;
+    void sample(const QString& runtime_dir, qint64 now_ms) {
+        for (const pid_t pid : vt::test::NativeHostsOf(runtime_dir)) {
+            const int64_t rss = ResidentKiB(pid);
+            if (rss <= 0)
+                continue;
+            Host& h = hosts.try_emplace(pid, Host{now_ms}).first->second;
+            if (h.base < 0 && now_ms - h.seen_ms >= kWarmUpMs)
+                h.base = rss;
+            h.last = rss;
+            h.last_ms = now_ms;
+        }
+    }
+    int64_t largest_growth() const {
+        int64_t growth = 0;
+        for (const auto& [pid, h] : hosts) {
+            if (h.base >= 0)
+                growth = std::max(growth, h.last - h.base);
+        }
+        return growth;
+    }
+    int64_t peak() const {
+        int64_t peak = 0;
+        for (const auto& [pid, h] : hosts)
+            peak = std::max(peak, h.last);
+        return peak;
+    }
+    // How long the longest-lived host was measured after its warm-up.
+    qint64 longest_ms() const {
+        qint64 longest = 0;
+        for (const auto& [pid, h] : hosts) {
+            if (h.base >= 0)
+                longest = std::max(longest, h.last_ms - h.seen_ms - kWarmUpMs);
+        }
+        return longest;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,7 +270,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const std::optional<Options> opt = ParseOptions(app.arguments());
     if (!opt) {
-        std::fprintf(stderr, "usage: vt_soak [--minutes N] [--faults P] [--seed N] [--keep]\n");
+        std::fprintf(stderr,
+                     "usage: vt_soak [--minutes N] [--faults P] [--seed N] [--keep] "
+                     "[--channel keys|extension] [--browser-faults S]\n");
         return 2;
     }
     QTemporaryDir work;
@@ -162,10 +281,19 @@ int main(int argc, char** argv) {
     const QString dir = work.path();
     QDir(dir).mkpath("csv");
     QDir(dir).mkpath("ugs");
-    std::printf("soak: %g minutes, fault probability %g, seed %ld, folder %s\n", opt->minutes,
-                opt->faults, opt->seed, qPrintable(dir));
+    std::printf("soak: %g minutes, fault probability %g, seed %ld, channel %s, folder %s\n",
+                opt->minutes, opt->faults, opt->seed, opt->extension ? "extension" : "keys",
+                qPrintable(dir));
+    if (opt->extension)
+        std::printf("soak: a browser fault every %g s on average\n", opt->browser_fault_s);
 
     vt::test::OrderForm shop, simple;
+    if (opt->extension) {
+        vt::test::BrowserSetup setup{vt::test::BrowserSetup::Browser::kChromium, runtime.path()};
+        setup.remote_control = true;
+        shop.set_browser(setup);
+        simple.set_browser(setup);
+    }
     if (!shop.open(kShopTitle) || !simple.open(kSimpleTitle)) {
         std::fprintf(stderr, "soak: Chromium did not show the order forms\n");
         return 2;
@@ -180,14 +308,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Through the extension both shops are tabs in Chromium; as keystrokes
+    // both are Chromium windows found by their titles.
+    const QString browser = opt->extension ? QStringLiteral("Browser=3\r\n")
+                                           : QStringLiteral("Browser=0\r\nBrowserTitle=Chromium\r\n");
     vt::test::write_file(
         dir + "/VantorTrans.ini",
         QString("[PORT]\r\nPort=COM7\r\nBaud=115200\r\nDevice=0\r\n[Ports]\r\nCOM7=%1\r\n"
-                "[Browser]\r\nActiveBrowser=0\r\n"
-                "[Vantor]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%2\r\nAccessKey=I\r\n"
-                "[Simple System]\r\nBrowser=0\r\nBrowserTitle=Chromium\r\nFormTitle=%3\r\n"
+                "[PARAMETER]\r\nDelivery=%5\r\n[Browser]\r\nActiveBrowser=0\r\n"
+                "[Vantor]\r\n%6FormTitle=%2\r\nAccessKey=I\r\n"
+                "[Simple System]\r\n%6FormTitle=%3\r\n"
                 "[Directory]\r\nCSV=%4/csv/\r\nUGS=%4/ugs/\r\n")
             .arg(link, kShopTitle, kSimpleTitle, dir)
+            .arg(opt->extension ? 1 : 0)
+            .arg(browser)
             .toUtf8());
     QProcess program;
     QProcessEnvironment env = vt::test::DesktopEnvironment();
@@ -211,8 +345,18 @@ int main(int argc, char** argv) {
     int64_t rss_start = -1, rss_end = -1, rss_peak = -1;
     int polls = 0, answered = 0;
     PollCounter poll_counter(sim.log_path());
+    vt::test::OrderForm* forms[2] = {&shop, &simple};
+    const QString titles[2] = {kShopTitle, kSimpleTitle};
+    BrowserFaults browser_faults(forms, titles, runtime.path(), opt->seed);
+    HostMemory hosts;
     while (clock.elapsed() < end_ms) {
         PumpEvents(250);
+        if (opt->extension) {
+            if (clock.elapsed() >= kWarmUpMs / 2 &&
+                !browser_faults.maybe(250, opt->browser_fault_s, &failures))
+                break;
+            hosts.sample(runtime.path(), clock.elapsed());
+        }
         if (program.state() != QProcess::Running) {
             failures << QString("VantorTrans ended during the run (exit code %1)").arg(program.exitCode());
             break;
@@ -281,11 +425,25 @@ int main(int argc, char** argv) {
     }
 
     int csv_files = 0, ugs_files = 0;
-    const QMap<QString, int> place_counts[4] = {
-        CountTokens(shop.field_text() + '\n' + shop.search_text()),
-        CountTokens(simple.field_text() + '\n' + simple.search_text()),
-        CountTokens(FolderText(dir + "/csv", &csv_files)),
-        CountTokens(FolderText(dir + "/ugs", &ugs_files))};
+    // Each shop's forms in the order they were shown; as keystrokes there
+    // is one window for each.
+    QList<QMap<QString, int>> received[2];
+    for (int place = 0; place < 2; ++place) {
+        if (opt->extension) {
+            for (const QString& text : forms[place]->page_texts())
+                received[place] << CountTokens(text);
+        } else {
+            received[place] << CountTokens(forms[place]->field_text() + '\n' + forms[place]->search_text());
+        }
+    }
+    QMap<QString, int> place_counts[4] = {{}, {}, CountTokens(FolderText(dir + "/csv", &csv_files)),
+                                          CountTokens(FolderText(dir + "/ugs", &ugs_files))};
+    for (int place = 0; place < 2; ++place) {
+        for (const QMap<QString, int>& form : received[place]) {
+            for (auto it = form.cbegin(); it != form.cend(); ++it)
+                place_counts[place][it.key()] += it.value();
+        }
+    }
     static const char* const kPlace[4] = {"the brand shop's form", "the Simple System form",
                                           "the CSV exports", "the UGS exports"};
 
@@ -305,16 +463,44 @@ int main(int argc, char** argv) {
         if (f.delivered == f.held)
             failures << QString("file %1 is %2").arg(it.key()).arg(
                 f.delivered ? "both delivered and still held" : "neither delivered nor held");
+        // The form that holds the file: the last one that got any of its
+        // lines. Earlier pages may hold a beginning of it (a form gone or
+        // reloaded mid-file); a page never holds a line twice.
+        int holder = -1;
+        if (f.entry <= 1) {
+            const auto& shown = received[f.entry];
+            for (int k = int(shown.size()) - 1; k >= 0 && holder < 0; --k) {
+                for (int n = 1; n <= f.lines && holder < 0; ++n) {
+                    if (shown[k].contains(QString("S%1L%2").arg(it.key()).arg(n)))
+                        holder = k;
+                }
+            }
+        }
         for (int n = 1; n <= f.lines; ++n) {
             const QString token = QString("S%1L%2").arg(it.key()).arg(n);
             known[token] = true;
             for (int place = 0; place < 4; ++place) {
                 const int count = place_counts[place].value(token);
+                (place <= 1 ? lines_pasted : lines_exported) += count;
+                if (place <= 1 && place == f.entry && opt->extension) {
+                    for (int k = 0; k < received[place].size(); ++k) {
+                        const int in_form = received[place][k].value(token);
+                        const int expected = k == holder && f.delivered ? 1 : 0;
+                        // A file the scanner still holds may have its
+                        // beginning in the form: the next cycle sends the rest.
+                        if (in_form > 1 || (f.delivered && k == holder && in_form != expected))
+                            failures << QString("%1 is in %2 (form %3 of %4) %5 times, expected %6")
+                                            .arg(token, kPlace[place]).arg(k + 1)
+                                            .arg(received[place].size()).arg(in_form).arg(expected);
+                    }
+                    if (f.delivered && holder < 0)
+                        failures << QString("%1 is in no form of %2").arg(token, kPlace[place]);
+                    continue;
+                }
                 const int expected = place == f.entry && f.delivered ? 1 : 0;
                 if (count != expected)
                     failures << QString("%1 is in %2 %3 times, expected %4")
                                     .arg(token, kPlace[place]).arg(count).arg(expected);
-                (place <= 1 ? lines_pasted : lines_exported) += count;
             }
         }
     }
@@ -326,6 +512,8 @@ int main(int argc, char** argv) {
     }
     if (rss_end - rss_start > kMaxGrowthKiB)
         failures << QString("resident memory grew by %1 KiB").arg(rss_end - rss_start);
+    if (hosts.largest_growth() > kMaxGrowthKiB)
+        failures << QString("a native host's resident memory grew by %1 KiB").arg(hosts.largest_growth());
     if (delivered == 0)
         failures << "no file was delivered at all";
 
@@ -345,6 +533,16 @@ int main(int argc, char** argv) {
         static_cast<long long>(lines_exported), answered,
         qPrintable(fault_list.join(", ")), reconnects, static_cast<long long>(rss_start),
         static_cast<long long>(rss_end), static_cast<long long>(rss_peak));
+    if (opt->extension) {
+        std::printf("soak: browser faults: %s\n", qPrintable(browser_faults.summary()));
+        std::printf("soak: forms shown: brand shop %lld, Simple System %lld\n",
+                    static_cast<long long>(received[0].size()), static_cast<long long>(received[1].size()));
+        std::printf("soak: native hosts seen %lld, largest growth of one after its first half "
+                    "minute %lld KiB, peak %lld KiB (the longest-lived measured over %.1f minutes)\n",
+                    static_cast<long long>(hosts.hosts.size()),
+                    static_cast<long long>(hosts.largest_growth()),
+                    static_cast<long long>(hosts.peak()), hosts.longest_ms() / 60000.0);
+    }
     if (failures.isEmpty()) {
         std::printf("soak: PASSED\n");
         return 0;
