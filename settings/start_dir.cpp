@@ -52,12 +52,14 @@ QString ChooseStartDir(const QStringList& arguments, const QString& current,
             BoxIcon::Error, BoxButtons::Ok);
         return current;
     }
-    if (!asked) {
-        const QString found = QDir(current).filePath(ini_name);
-        const QString own = QDir(folder).filePath(ini_name);
-        if (QFileInfo::exists(found) && !QFileInfo::exists(own))
-            QFile::copy(found, own);
-    }
+    // The settings of the start directory come along the first time: those
+    // of a folder the program cannot write, and those a menu start finds
+    // where it starts (the program's folder on Windows, where an earlier
+    // version kept them or an administrator put a default).
+    const QString found = QDir(current).filePath(ini_name);
+    const QString own = QDir(folder).filePath(ini_name);
+    if (QFileInfo::exists(found) && !QFileInfo::exists(own))
+        QFile::copy(found, own);
     return folder;
 }
 

@@ -26,9 +26,10 @@ bool DirectoryWritable(const QString& dir);
 
 // The start directory for a run with `arguments` from `current`. A per-user
 // folder is created when needed; when it cannot be, one box says so and the
-// current directory is used. When the user folder replaces an unwritable
-// start directory that holds an INI file, the folder gets a copy of it the
-// first time, so the settings found there are not lost.
+// current directory is used. When the user folder replaces a start
+// directory that holds an INI file (one it cannot write, or the folder a
+// menu start starts in), the user folder gets a copy of it the first time,
+// so the settings found there are not lost.
 QString ChooseStartDir(const QStringList& arguments, const QString& current,
                        const QString& program, const QString& ini_name);
 

@@ -73,6 +73,15 @@ TEST_F(StartDirTest, AMenuStartWorksInTheUserFolderMadeAtFirstStart) {
     EXPECT_EQ(ChooseStartDir(Args(true), "/", "MiraboTrans", "MiraboTrans.ini"), folder)
         << "the second start finds it";
 
+    // The INI where a menu start starts comes along once; after that the
+    // user's own is kept.
+    test::write_file(shell_.filePath("MiraboTrans.ini"), "[PORT]\r\nPort=COM4\r\n");
+    EXPECT_EQ(ChooseStartDir(Args(true), shell_.path(), "MiraboTrans", "MiraboTrans.ini"), folder);
+    EXPECT_EQ(test::read_file(folder + "/MiraboTrans.ini"), "[PORT]\r\nPort=COM4\r\n");
+    test::write_file(folder + "/MiraboTrans.ini", "[PORT]\r\nPort=COM5\r\n");
+    ChooseStartDir(Args(true), shell_.path(), "MiraboTrans", "MiraboTrans.ini");
+    EXPECT_EQ(test::read_file(folder + "/MiraboTrans.ini"), "[PORT]\r\nPort=COM5\r\n");
+
     // Without XDG_DATA_HOME (or with a relative one) the folder is under HOME.
     home_env_.set(home_.path());
     data_env_.unset();
