@@ -691,6 +691,13 @@ bool OrderForm::open(const QString& title, int timeout_ms) {
         QFile::remove(s.profile.filePath("profile/DevToolsActivePort"));
         argv->insert(argv->indexOf("chromium") + 1, "--remote-debugging-port=0");
         argv->insert(argv->indexOf("chromium") + 1, "--remote-debugging-address=127.0.0.1");
+        // A window under another one counts as hidden, and a hidden page's
+        // timers run once a minute after a while: the page's command poll
+        // with them.
+        for (const char* flag : {"--disable-background-timer-throttling",
+                                 "--disable-backgrounding-occluded-windows",
+                                 "--disable-renderer-backgrounding"})
+            argv->insert(argv->indexOf("chromium") + 1, QString::fromLatin1(flag));
     }
     if (!argv || !s.chromium.start(*argv, s.profile.filePath("chromium.log")))
         return false;

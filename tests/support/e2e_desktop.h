@@ -180,7 +180,7 @@ class OrderForm {
     QStringList page_texts() const;
     // With remote_control: the page reloads itself, as a person's F5 does;
     // true once the new document has reported.
-    bool reload(int timeout_ms = 15000);
+    bool reload(int timeout_ms = 30000);
     // With remote_control: the form opens in a new tab and its old tab is
     // closed; true once the new document has reported.
     bool reopen_tab(int timeout_ms = 15000);

@@ -80,7 +80,10 @@ bool RealProgram::start() {
                                  QStringLiteral("vtuiprobe:") + WindowsPath(probe_.path())))
             return false;
         program = QString::fromLatin1(kWine);
-        args << WindowsExecutable(executable_);
+        if (installed_.exe.isEmpty())
+            args << WindowsExecutable(executable_);
+        else
+            args << installed_.exe << installed_.args;
 #else
         return false;
 #endif
@@ -90,7 +93,8 @@ bool RealProgram::start() {
                    QStringLiteral("vtuiprobe:") + probe_.path());
     }
     process_.setProcessEnvironment(env);
-    process_.setWorkingDirectory(dir_.path());
+    process_.setWorkingDirectory(installed_.working_dir.isEmpty() ? dir_.path()
+                                                                  : installed_.working_dir);
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
     process_.start(program, args);
     if (!process_.waitForStarted(5000))

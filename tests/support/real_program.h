@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <optional>
@@ -40,6 +41,13 @@ class RealProgram {
     // From now on start() runs the Windows build's program under Wine, in
     // `prefix` (which must outlive the program).
     void run_under_wine(const WinePrefix* prefix) { wine_ = prefix; }
+    // From now on start() runs the installed `windows_exe` of `prefix` with
+    // `args` in `working_dir` (a Unix path), as a Start menu shortcut says.
+    void run_installed(const WinePrefix* prefix, const QString& windows_exe,
+                       const QStringList& args, const QString& working_dir) {
+        wine_ = prefix;
+        installed_ = {windows_exe, args, working_dir};
+    }
 
     // Starts the program and waits until its main window shows.
     bool start();
@@ -70,6 +78,11 @@ class RealProgram {
     QString executable_;
     const WinePrefix* wine_ = nullptr;
     bool without_runtime_dir_ = false;
+    struct Installed {
+        QString exe;
+        QStringList args;
+        QString working_dir;
+    } installed_;
     QTemporaryDir dir_, runtime_, probe_;
     QProcess process_;
 };

@@ -15,12 +15,15 @@ WinePrefix::~WinePrefix() { kill_server(); }
 QProcessEnvironment WinePrefix::environment(QProcessEnvironment base) const {
     base.insert(QStringLiteral("WINEPREFIX"), dir_.path());
     base.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
-    // No Mono or Gecko installer in a new prefix.
-    base.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
+    // No Mono or Gecko installer in a new prefix, and no menu entries of
+    // the desktop made for what an installer puts in the Start menu.
+    base.insert(QStringLiteral("WINEDLLOVERRIDES"),
+                QStringLiteral("mscoree,mshtml=;winemenubuilder.exe=d"));
     return base;
 }
 
-std::optional<QByteArray> WinePrefix::run(const QStringList& args, int timeout_ms) const {
+std::optional<int> WinePrefix::exit_code(const QStringList& args, int timeout_ms,
+                                         QByteArray* output) const {
     QProcess p;
     p.setProcessEnvironment(environment(DesktopEnvironment()));
     p.start(QString::fromLatin1(kWine), args);
@@ -31,9 +34,28 @@ std::optional<QByteArray> WinePrefix::run(const QStringList& args, int timeout_m
         p.waitForFinished(3000);
         return std::nullopt;
     }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    if (output)
+        *output = p.readAllStandardOutput();
+    if (p.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
-    return p.readAllStandardOutput();
+    return p.exitCode();
+}
+
+std::optional<QByteArray> WinePrefix::run(const QStringList& args, int timeout_ms) const {
+    QByteArray output;
+    if (exit_code(args, timeout_ms, &output) != 0)
+        return std::nullopt;
+    return output;
+}
+
+QString WinePrefix::appdata() const {
+    const QStringList users =
+        QDir(drive_c() + QStringLiteral("/users")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& user : users) {
+        if (user != QStringLiteral("Public"))
+            return drive_c() + QStringLiteral("/users/") + user + QStringLiteral("/AppData/Roaming");
+    }
+    return {};
 }
 
 bool WinePrefix::set_variable(const QString& name, const QString& value) const {

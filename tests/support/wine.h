@@ -37,6 +37,14 @@ class WinePrefix {
     // Runs a program of the prefix ("reg", "taskkill", a .exe path) and
     // returns its standard output, or nothing when it failed or hung.
     std::optional<QByteArray> run(const QStringList& args, int timeout_ms = 30000) const;
+    // The same for a program whose failure is the point: its exit code,
+    // nothing when it hung.
+    std::optional<int> exit_code(const QStringList& args, int timeout_ms = 30000,
+                                 QByteArray* output = nullptr) const;
+    // The prefix's C: drive as a Unix path.
+    QString drive_c() const { return dir_.filePath(QStringLiteral("drive_c")); }
+    // %APPDATA% of the prefix's user, as a Unix path.
+    QString appdata() const;
     // Ends every process of the prefix and its wineserver.
     void kill_server() const;
     QString path() const { return dir_.path(); }
