@@ -263,65 +263,70 @@ TEST_F(WindowsInstaller, EveryKeyTheTablesNameIsThere) {
     }
 }
 
-TEST_F(WindowsInstaller, TheMenuEntryStartsTheProgramInTheUserFolderAndRemovalLeavesOnlyThat) {
-    ASSERT_EQ(Msiexec("/i", Msi(kVantor)), 0) << LastLog().right(3000);
-    ExpectInstalled(kVantor, "1.18.0");
-    const std::optional<ShellLink> link = ReadShellLink(MenuEntry(kVantor));
+class EachBrand : public WindowsInstaller, public ::testing::WithParamInterface<Brand> {};
+
+TEST_P(EachBrand, TheMenuEntryStartsTheProgramInTheUserFolderAndRemovalLeavesOnlyThat) {
+    const Brand& b = GetParam();
+    ASSERT_EQ(Msiexec("/i", Msi(b)), 0) << LastLog().right(3000);
+    ExpectInstalled(b, "1.18.0");
+    const std::optional<ShellLink> link = ReadShellLink(MenuEntry(b));
     ASSERT_TRUE(link);
-    EXPECT_EQ(link->target.toLower(), QStringLiteral("c:\\program files\\vantortrans\\vantortrans.exe"));
+    EXPECT_EQ(link->target, "C:\\Program Files\\" + Program(b) + u'\\' + Program(b) + ".exe");
     EXPECT_EQ(link->arguments, QStringLiteral("--user-folder"));
-    EXPECT_EQ(QDir::cleanPath(QString(link->working_dir).replace(u'\\', u'/')).toLower(),
-              QStringLiteral("c:/program files/vantortrans"));
+    EXPECT_EQ(QDir::cleanPath(QString(link->working_dir).replace(u'\\', u'/')),
+              "C:/Program Files/" + Program(b));
     EXPECT_EQ(Registry("HKLM\\Software\\Google\\Chrome\\NativeMessagingHosts\\de.vantortrans.host", ""),
               std::nullopt)
         << "no browser host is registered before the Windows build has one";
 
     {
-        RealProgram program(Program(kVantor));
-        program.run_installed(&prefix_, link->target, {link->arguments}, Folder(kVantor));
+        RealProgram program(Program(b));
+        program.run_installed(&prefix_, link->target, {link->arguments}, Folder(b));
         ASSERT_TRUE(program.start()) << "the installed program shows its main window";
-        EXPECT_EQ(program.main_window()->value("title").toString(), QString::fromUtf8(kVantor.caption));
-        EXPECT_TRUE(WaitFor([&] { return QFileInfo(UserFolder(kVantor) + "/Temp").isDir(); }, 15000))
-            << "Temp\\ in %APPDATA%\\VantorTrans";
-        if (const auto memo = program.widget(QString::fromUtf8(kVantor.caption), "Memo1"))
+        EXPECT_EQ(program.main_window()->value("title").toString(), QString::fromUtf8(b.caption));
+        EXPECT_TRUE(WaitFor([&] { return QFileInfo(UserFolder(b) + "/Temp").isDir(); }, 15000))
+            << "Temp\\ in the user folder";
+        if (const auto memo = program.widget(QString::fromUtf8(b.caption), "Memo1"))
             Click(*memo);
         Keys(QStringLiteral("alt+F4"));
         EXPECT_EQ(program.wait_exit(20000), 0);
     }
-    const QByteArray ini = read_file(UserFolder(kVantor) + "/VantorTrans.ini");
+    const QString ini_name = Program(b) + ".ini";
+    const QByteArray ini = read_file(UserFolder(b) + u'/' + ini_name);
     EXPECT_TRUE(ini.contains("[PORT]\r\n") && ini.contains("Device=0\r\n")) << ini.constData();
-    EXPECT_FALSE(QFileInfo::exists(Folder(kVantor) + "/VantorTrans.ini")) << "nothing in Program Files";
-    EXPECT_FALSE(QFileInfo::exists(Folder(kVantor) + "/Temp"));
+    EXPECT_FALSE(QFileInfo::exists(Folder(b) + u'/' + ini_name)) << "nothing in Program Files";
+    EXPECT_FALSE(QFileInfo::exists(Folder(b) + "/Temp"));
 
-    ASSERT_EQ(Msiexec("/x", Msi(kVantor)), 0) << LastLog().right(3000);
-    EXPECT_FALSE(QFileInfo::exists(Folder(kVantor))) << "Program Files\\VantorTrans is gone";
-    EXPECT_FALSE(QFileInfo::exists(MenuEntry(kVantor)));
-    EXPECT_EQ(Uninstall(Property(Msi(kVantor), "ProductCode"), "DisplayName"), std::nullopt);
-    EXPECT_EQ(Registry("HKLM\\Software\\VantorTrans", "StartMenu"), std::nullopt);
-    EXPECT_EQ(read_file(UserFolder(kVantor) + "/VantorTrans.ini"), ini) << "the user's settings stay";
+    ASSERT_EQ(Msiexec("/x", Msi(b)), 0) << LastLog().right(3000);
+    EXPECT_FALSE(QFileInfo::exists(Folder(b))) << "its folder in Program Files is gone";
+    EXPECT_FALSE(QFileInfo::exists(MenuEntry(b)));
+    EXPECT_EQ(Uninstall(Property(Msi(b), "ProductCode"), "DisplayName"), std::nullopt);
+    EXPECT_EQ(Registry("HKLM\\Software\\" + Program(b), "StartMenu"), std::nullopt);
+    EXPECT_EQ(read_file(UserFolder(b) + u'/' + ini_name), ini) << "the user's settings stay";
 }
 
-TEST_F(WindowsInstaller, AnUpgradeKeepsTheUsersSettingsAndADowngradeIsRefused) {
+TEST_P(EachBrand, AnUpgradeKeepsTheUsersSettingsAndADowngradeIsRefused) {
+    const Brand& b = GetParam();
     // The same package as an older build, from the same WiX source.
-    const QString old = temp_.filePath("mirabotrans-1.17-x64.msi");
+    const QString old = temp_.filePath(Program(b).toLower() + "-1.17-x64.msi");
     QProcess wixl;
-    wixl.setWorkingDirectory(QFileInfo(Wxs(kMirabo)).path());  // its paths are relative
-    wixl.start("wixl", {"-a", "x64", "-D", "Version=1.17.0", "-o", old, Wxs(kMirabo)});
+    wixl.setWorkingDirectory(QFileInfo(Wxs(b)).path());  // its paths are relative
+    wixl.start("wixl", {"-a", "x64", "-D", "Version=1.17.0", "-o", old, Wxs(b)});
     ASSERT_TRUE(wixl.waitForFinished(120000) && wixl.exitCode() == 0)
         << wixl.readAllStandardError().constData();
     const QString old_code = Property(old, "ProductCode");
-    ASSERT_NE(old_code, Property(Msi(kMirabo), "ProductCode"));
+    ASSERT_NE(old_code, Property(Msi(b), "ProductCode"));
 
     ASSERT_EQ(Msiexec("/i", old), 0) << LastLog().right(3000);
     EXPECT_EQ(Uninstall(old_code, "DisplayVersion"), QStringLiteral("1.17.0"));
     const QByteArray mine = "; vom Benutzer\r\n[PORT]\r\nPort=COM7\r\n";
-    ASSERT_TRUE(QDir().mkpath(UserFolder(kMirabo)));
-    write_file(UserFolder(kMirabo) + "/MiraboTrans.ini", mine);
+    ASSERT_TRUE(QDir().mkpath(UserFolder(b)));
+    write_file(UserFolder(b) + u'/' + Program(b) + ".ini", mine);
 
-    ASSERT_EQ(Msiexec("/i", Msi(kMirabo)), 0) << LastLog().right(3000);
-    ExpectInstalled(kMirabo, "1.18.0");
+    ASSERT_EQ(Msiexec("/i", Msi(b)), 0) << LastLog().right(3000);
+    ExpectInstalled(b, "1.18.0");
     EXPECT_EQ(Uninstall(old_code, "DisplayName"), std::nullopt) << "the old version is replaced";
-    EXPECT_EQ(read_file(UserFolder(kMirabo) + "/MiraboTrans.ini"), mine);
+    EXPECT_EQ(read_file(UserFolder(b) + u'/' + Program(b) + ".ini"), mine);
 
     // The launch condition stops it (its German message is checked with the
     // tables; Wine logs no message of a silent run). The exit status is
@@ -329,9 +334,12 @@ TEST_F(WindowsInstaller, AnUpgradeKeepsTheUsersSettingsAndADowngradeIsRefused) {
     const std::optional<int> refused = Msiexec("/i", old);
     ASSERT_TRUE(refused);
     EXPECT_EQ(*refused, 1603 & 0xFF) << "a downgrade fails: " << LastLog().right(3000);
-    ExpectInstalled(kMirabo, "1.18.0");
+    ExpectInstalled(b, "1.18.0");
     EXPECT_EQ(Uninstall(old_code, "DisplayName"), std::nullopt);
 }
+
+INSTANTIATE_TEST_SUITE_P(All, EachBrand, ::testing::Values(kVantor, kMirabo, kDoerfal),
+                         [](const auto& info) { return std::string(info.param.program); });
 
 TEST_F(WindowsInstaller, TheThreeBrandsSideBySide) {
     for (const Brand* b : {&kVantor, &kMirabo, &kDoerfal})
