@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QThread>
+#include <cstdio>
 
 #include "tests/support/e2e_desktop.h"
 #include "tests/support/wine.h"
@@ -262,15 +263,24 @@ void Type(const QString& text) {
 }
 
 bool AnswerBox(RealProgram& program, const QString& title, int timeout_ms) {
-    if (!program.window(title, timeout_ms))
+    if (!program.window(title, timeout_ms)) {
+        if (!program.running())
+            std::fprintf(stderr, "AnswerBox: the program has ended\n");
         return false;
-    const QByteArray id =
-        RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name",
-                                 "^" + QRegularExpression::escape(title) + "$"})
-            .value_or(QByteArray())
-            .trimmed()
-            .split('\n')
-            .value(0);
+    }
+    // Qt counts the box as shown before the X server has mapped it.
+    QByteArray id;
+    WaitFor(
+        [&] {
+            id = RunOnDesktop("xdotool", {"search", "--onlyvisible", "--name",
+                                          "^" + QRegularExpression::escape(title) + "$"})
+                     .value_or(QByteArray())
+                     .trimmed()
+                     .split('\n')
+                     .value(0);
+            return !id.isEmpty();
+        },
+        5000);
     if (id.isEmpty())
         return false;
     RunOnDesktop("xdotool", {"windowactivate", "--sync", QString::fromLatin1(id)});
