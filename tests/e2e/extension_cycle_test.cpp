@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <memory>
@@ -63,14 +62,19 @@ class ExtensionCycle : public ::testing::Test {
     QString SocketPath() const {
         return program_.runtime_dir() + "/vantortrans/VantorTrans.sock";
     }
-    // The browser's host connects once the program listens.
+    // The browser's host connects once the program listens. The socket's
+    // file is there from its bind on, a moment before the listen: a real
+    // host tries again at its next scan, and so does this one.
     void Connect() {
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(SocketPath()) && t.elapsed() < 10000)
-            PumpEvents(50);
-        host_ = std::make_unique<FakeHost>(SocketPath(), "chromium", browser_.answer());
-        ASSERT_TRUE(host_->connected());
+        WaitFor(
+            [&] {
+                if (!QFile::exists(SocketPath()))
+                    return false;
+                host_ = std::make_unique<FakeHost>(SocketPath(), "chromium", browser_.answer());
+                return host_->connected();
+            },
+            10000, 100);
+        ASSERT_TRUE(host_ && host_->connected());
     }
     QString Status() { return MainWindowText(program_, "Memo2"); }
     QString Log() { return MainWindowText(program_, "Memo1"); }
