@@ -16,24 +16,7 @@ namespace {
 
 class KeystrokeChannel final : public DeliveryChannel {
   public:
-#ifdef Q_OS_WIN
-    // Keystrokes into another program's window are not proven on Windows
-    // yet: no shop window counts as found, so a shop file stays on the
-    // scanner, and the log says why once.
-    bool find_window(int shop) override {
-        static bool told = false;
-        if (!told) {
-            told = true;
-            display().log_line(QString::fromUtf8(txt::KeystrokesNotYetOnWindows));
-        }
-        if (shop >= 0 && shop <= 1)
-            browserrecord.state[static_cast<size_t>(shop)] = false;
-        browserrecord.handle = 0;
-        return false;
-    }
-#else
     bool find_window(int shop) override { return FindShopWindow(shop); }
-#endif
     bool bring_to_front() override { return BringShopToFront(); }
     bool deliver_line(int shop, const QString& line) override { return DeliverLine(shop, line); }
     bool paste_batch() override { return PasteBatch(); }

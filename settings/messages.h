@@ -175,8 +175,6 @@ inline constexpr const char* ExtensionSocketFailed = "Browser-Erweiterung nicht 
 // Once, when the session has no runtime folder; the folder follows.
 inline constexpr const char* ExtensionFallbackDir =
     "Browser-Erweiterung : XDG_RUNTIME_DIR nicht gesetzt, Verbindung über ";
-inline constexpr const char* KeystrokesNotYetOnWindows =
-    "Übertragung in den Browser unter Windows noch nicht verfügbar; die Shop-Daten bleiben im MDE.";
 // Once per run in a Wayland session while the lines go as keystrokes.
 inline constexpr const char* WaylandKeystrokes =
     "Wayland-Sitzung: Tastatureingaben erreichen nur X11-Fenster. "

@@ -1,8 +1,13 @@
 // The desktop seams on Win32: the top-level windows as EnumWindows lists
-// them, the foreground window, injected keys and the Caps Lock state.
+// them, the foreground window, injected keys, the Caps Lock state and the
+// fetches of the clipboard's text.
 #include <windows.h>
 
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 
 #include "platform/clipboard_watch.h"
@@ -33,6 +38,23 @@ BOOL CALLBACK Collect(HWND w, LPARAM out) {
     return TRUE;
 }
 
+// Windows gives the foreground to a background process only when the
+// foreground window's thread agrees; sharing its input state for the call
+// counts as that. Without it the request merely flashes the taskbar button
+// and the keys would go to the window in front.
+void ToForeground(HWND w) {
+    if (SetForegroundWindow(w) && GetForegroundWindow() == w)
+        return;
+    const HWND front = GetForegroundWindow();
+    const DWORD ours = GetCurrentThreadId();
+    const DWORD theirs = front ? GetWindowThreadProcessId(front, nullptr) : 0;
+    const bool attached = theirs != 0 && theirs != ours && AttachThreadInput(ours, theirs, TRUE);
+    BringWindowToTop(w);
+    SetForegroundWindow(w);
+    if (attached)
+        AttachThreadInput(ours, theirs, FALSE);
+}
+
 class Win32WindowSystem final : public WindowSystem {
   public:
     // EnumWindows goes from the top of the Z order down.
@@ -52,7 +74,9 @@ class Win32WindowSystem final : public WindowSystem {
             return false;
         if (IsIconic(w))
             ShowWindow(w, SW_RESTORE);
-        SetForegroundWindow(w);
+        if (GetForegroundWindow() != w)
+            ToForeground(w);
+        SetActiveWindow(w);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (GetForegroundWindow() != w) {
@@ -75,8 +99,9 @@ class Win32Keyboard final : public Keyboard {
     }
     bool key_down(int vk) override { return send(vk, 0); }
     bool key_up(int vk) override { return send(vk, KEYEVENTF_KEYUP); }
-    // The low bit is the toggle state.
-    bool caps_lock_on() override { return (GetKeyState(VK_CAPITAL) & 1) != 0; }
+    // Toggled on and not held down: a held key is left alone, the user is
+    // pressing it.
+    bool caps_lock_on() override { return GetKeyState(VK_CAPITAL) == 1; }
 
   private:
     bool send(int vk, DWORD flags) {
@@ -91,13 +116,140 @@ class Win32Keyboard final : public Keyboard {
     }
 };
 
-// Fetches of the clipboard's text are not counted on Windows yet, so none is
-// ever seen: a paste that relied on one would count as failed, never as done.
+// Windows tells the clipboard's owner of a fetch only for a format it
+// renders late. So before each paste the text that Qt has put on the
+// clipboard is taken over into a late-rendered copy of our own: the first
+// program that asks for it (in any text format; the system converts from
+// CF_UNICODETEXT) makes the owner render it, and that is the fetch counted.
+// Later fetches of the same copy are served by the system, unseen, which is
+// why a paste counts as fetched with its first request.
 class Win32ClipboardWatch final : public ClipboardWatch {
   public:
-    uint64_t served_text_requests() override { return 0; }
-    uint64_t serve_waiting_requests() override { return 0; }
-    bool wait_for_fetch(uint64_t, int) override { return false; }
+    Win32ClipboardWatch() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &Win32ClipboardWatch::Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"VantorTransClipboardOwner";
+        RegisterClassW(&wc);
+        owner_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 wc.hInstance, nullptr);
+        SetWindowLongPtrW(owner_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        // What is still to be rendered at the end would be gone with the
+        // window: it stays on the clipboard for the user.
+        if (auto* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { render_all(); });
+    }
+
+    uint64_t served_text_requests() override {
+        serve_sent();
+        return served_;
+    }
+
+    uint64_t serve_waiting_requests() override {
+        serve_sent();
+        take_over();
+        return served_;
+    }
+
+    bool wait_for_fetch(uint64_t seen, int timeout_ms) override {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            serve_sent();
+            if (served_ > seen)
+                return true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            // Only the requests sent to the owner window wake us: the rest
+            // of the queue stays for the program's own loop.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(std::min<long long>(left.count(), 50)),
+                                      QS_SENDMESSAGE);
+        }
+    }
+
+  private:
+    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        auto* self = reinterpret_cast<Win32ClipboardWatch*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+        if (self) {
+            switch (msg) {
+            case WM_RENDERFORMAT:
+                if (wp == CF_UNICODETEXT) {
+                    ++self->served_;
+                    self->render();
+                }
+                return 0;
+            case WM_RENDERALLFORMATS:
+                self->render_all();
+                return 0;
+            case WM_DESTROYCLIPBOARD:
+                self->owned_ = false;
+                return 0;
+            default:
+                break;
+            }
+        }
+        return DefWindowProcW(w, msg, wp, lp);
+    }
+
+    // Sent messages are handled by any peek, posted ones stay queued.
+    static void serve_sent() {
+        MSG m;
+        PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+
+    // Another program may hold the clipboard for a moment.
+    bool open() {
+        for (int i = 0; i < 20; ++i) {
+            if (OpenClipboard(owner_))
+                return true;
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
+    void take_over() {
+        if (!owner_ || (owned_ && GetClipboardOwner() == owner_))
+            return;
+        const QString text = QGuiApplication::clipboard()->text();
+        if (!open())
+            return;  // the text stays Qt's; its fetch is then not seen
+        EmptyClipboard();
+        text_ = text;
+        // A late-rendered format has no handle to give back: whether the
+        // clipboard now offers it is the answer.
+        SetClipboardData(CF_UNICODETEXT, nullptr);
+        owned_ = IsClipboardFormatAvailable(CF_UNICODETEXT) != 0;
+        CloseClipboard();
+    }
+
+    // Inside WM_RENDERFORMAT the clipboard is open for us already.
+    void render() {
+        const size_t bytes = size_t(text_.size() + 1) * sizeof(wchar_t);
+        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (!h)
+            return;
+        if (auto* p = static_cast<wchar_t*>(GlobalLock(h))) {
+            const int n = text_.toWCharArray(p);
+            p[n] = 0;
+            GlobalUnlock(h);
+        }
+        if (!SetClipboardData(CF_UNICODETEXT, h))
+            GlobalFree(h);
+    }
+
+    void render_all() {
+        if (!owned_ || GetClipboardOwner() != owner_ || !open())
+            return;
+        render();
+        CloseClipboard();
+    }
+
+    HWND owner_ = nullptr;
+    bool owned_ = false;
+    QString text_;
+    uint64_t served_ = 0;
 };
 
 }  // namespace
