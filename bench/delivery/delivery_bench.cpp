@@ -5,7 +5,9 @@
 // text (mode 1). Prints the median time per
 // line (keystrokes, mode 0), the time per line up to the last answer
 // (extension, mode 0), the totals (mode 1), the loop's time per line as a ratio,
-// and how many lines arrived exactly once each way. For mode 0 it also
+// and how many lines arrived exactly once each way. With a Windows build it
+// runs the Windows program's keystrokes under Wine too (bench/windows), into
+// a form of Windows' own controls, and prints them beside the Linux figures. For mode 0 it also
 // breaks a line's time down by the browser's clipboard requests: when they
 // begin and end after the paste key, and what follows until the next key.
 
@@ -13,7 +15,10 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <sys/stat.h>
@@ -26,6 +31,7 @@
 #include "delivery/shop_window.h"
 #include "settings/settings.h"
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/wine.h"
 
 // Xlib's macros clash with Qt's names: after Qt.
 #include "platform/linux/x11_display.h"
@@ -111,6 +117,57 @@ bool OpenFormWithExtension(vt::test::OrderForm& form, vt::ExtensionServer& serve
     std::fprintf(stderr, "the extension did not connect or list the form\n");
     return false;
 }
+
+#ifdef VT_WINDOWS_BUILD
+// bench_win_keys.exe beside the Qt DLLs of the program's folder, in a Wine
+// prefix of its own with the form open; its figures, or nothing.
+QByteArray WindowsKeystrokes() {
+    using namespace vt::test;
+    WinePrefix prefix;
+    QString why;
+    if (!prefix.init(&why)) {
+        std::fprintf(stderr, "windows: %s\n", qPrintable(why));
+        return {};
+    }
+    QTemporaryDir folder;
+    const QDir dist(QFileInfo(WindowsExecutable(QStringLiteral("VantorTrans"))).path());
+    for (const QFileInfo& f : dist.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (f.isDir()) {
+            QDir().mkpath(folder.filePath(f.fileName()));
+            for (const QFileInfo& g : QDir(f.filePath()).entryInfoList(QDir::Files))
+                QFile::copy(g.filePath(), folder.filePath(f.fileName() + "/" + g.fileName()));
+        } else if (f.suffix() == QLatin1String("dll")) {
+            QFile::copy(f.filePath(), folder.filePath(f.fileName()));
+        }
+    }
+    const QString bench = folder.filePath("bench_win_keys.exe");
+    QFile::copy(QStringLiteral(VT_WINDOWS_BUILD "/bench/bench_win_keys.exe"), bench);
+    const QString title = QStringLiteral("Bestellformular - Testform");
+    QProcess form;
+    form.setProcessEnvironment(prefix.environment(DesktopEnvironment()));
+    form.start(QString::fromLatin1(kWine),
+               {WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe")), "form", title});
+    const bool shown = WaitFor(
+        [&] {
+            return prefix.run({WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe")),
+                               "text", title}, 10000).has_value();
+        },
+        60000, 200);
+    QByteArray out;
+    if (shown) {
+        QByteArray printed;
+        const auto code = prefix.exit_code({WindowsPath(bench)}, 300000, &printed);
+        out = printed;
+        if (code != 0)
+            out += "windows: bench_win_keys.exe failed\n";
+    } else {
+        out = "windows: the form did not show under Wine\n";
+    }
+    form.kill();
+    form.waitForFinished(3000);
+    return out;
+}
+#endif
 
 uint32_t TargetsAtom() {
     return static_cast<uint32_t>(vt::x11::atom("TARGETS"));
@@ -333,5 +390,11 @@ int main(int argc, char** argv) {
                     median_ms / (ext_total0_ms / kLines));
     std::printf("extension mode 1: %.1f ms for %d lines; %d arrived exactly once; field %s\n",
                 ext_total1_ms, kBigLines, ext_once1, ext_exact1 ? "exact" : "NOT exact");
+#ifdef VT_WINDOWS_BUILD
+    if (keys) {
+        std::fputs(WindowsKeystrokes().constData(), stdout);
+        std::printf("(linux mode 0 above: median %.1f ms per line)\n", median_ms);
+    }
+#endif
     return 0;
 }
