@@ -1,7 +1,8 @@
 #pragma once
 // The program's end of the browser channel: a Unix domain socket in the
-// user's runtime folder, readable by the owner only, on which the browser's
-// native host connects. A connection from another user is closed unread.
+// user's runtime folder, readable by the owner only (on Windows a named pipe
+// of the user's alone), on which the browser's native host connects. A
+// connection from another user is closed unread.
 // Each connection first says which browser it serves; requests go out with
 // an id and their answer is awaited for a bounded time, pumping the event
 // queue as the program's other waits do.
@@ -11,6 +12,7 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -18,8 +20,13 @@
 
 class QElapsedTimer;
 class QSocketNotifier;
+class QWinEventNotifier;
 
 namespace vt {
+
+namespace wire {
+class PipeEnd;
+}
 
 class ExtensionServer : public QObject {
   public:
@@ -66,9 +73,16 @@ class ExtensionServer : public QObject {
     int refused() const { return refused_; }
 
   private:
+    // The transport is the system's: a Unix domain socket on Linux, a named
+    // pipe on Windows (extension_server_win32.cpp).
     struct Link {
+#ifdef Q_OS_WIN
+        std::unique_ptr<wire::PipeEnd> pipe;
+        QWinEventNotifier* notifier = nullptr;
+#else
         int fd = -1;
         QSocketNotifier* notifier = nullptr;
+#endif
         ExtensionPeer peer;
         bool hello = false;
         int kind = 0;
@@ -81,13 +95,33 @@ class ExtensionServer : public QObject {
     void accept_waiting();
     // Reads what the connection has sent; false when it was closed.
     bool read_from(int id);
+    // Takes the hello and the awaited answers out of what connection `id`
+    // has read, then drops it when it was `closed` or its stream is broken;
+    // false then (extension_server_common.cpp).
+    bool take_messages(int id, bool closed);
+    // Whether something arrived on the connection within `ms`.
+    bool wait_readable(const Link& link, int ms);
     void drop(int id);
+    // Stops the link's notifier, closes its transport and forgets it.
+    void release(int id);
     bool send_all(int id, const QByteArray& bytes, qint64 deadline_ms);
+
+#ifdef Q_OS_WIN
+    // Creates the instance that waits for the next client; `first` when the
+    // name must not be taken yet.
+    bool wait_for_client(bool first, QString* error);
+    std::unique_ptr<wire::PipeEnd> waiting_;
+    QWinEventNotifier* waiting_notifier_ = nullptr;
+#endif
 
     QString program_;
     QString path_;
+#ifdef Q_OS_WIN
+    intptr_t listen_fd_ = -1;  // the waiting instance's handle
+#else
     int listen_fd_ = -1;
     QSocketNotifier* listen_notifier_ = nullptr;
+#endif
     std::map<int, Link> links_;
     // Answers that had arrived on a connection when it closed, until they
     // are awaited.

@@ -17,7 +17,7 @@ void SetNonBlocking(int fd) {
 }  // namespace
 
 FdStream::FdStream(int read_fd, int write_fd, quint32 max_in, QObject* parent)
-    : QObject(parent), read_fd_(read_fd), write_fd_(write_fd), reader_(max_in) {
+    : Stream(max_in, parent), read_fd_(read_fd), write_fd_(write_fd) {
     SetNonBlocking(read_fd_);
     SetNonBlocking(write_fd_);
     read_notifier_ = std::make_unique<QSocketNotifier>(read_fd_, QSocketNotifier::Read);
@@ -37,7 +37,7 @@ FdStream::~FdStream() {
 }
 
 void FdStream::Send(const QByteArray& json) {
-    if (ended_) {
+    if (ended()) {
         return;
     }
     out_.append(wire::Frame(json));
@@ -45,7 +45,7 @@ void FdStream::Send(const QByteArray& json) {
 }
 
 void FdStream::WriteReady() {
-    while (!out_.isEmpty() && !ended_) {
+    while (!out_.isEmpty() && !ended()) {
         const ssize_t n = ::write(write_fd_, out_.constData(), out_.size());
         if (n > 0) {
             out_.remove(0, n);
@@ -60,7 +60,7 @@ void FdStream::WriteReady() {
         Finish(End::kError);
         return;
     }
-    if (!ended_) {
+    if (!ended()) {
         write_notifier_->setEnabled(!out_.isEmpty());
     }
 }
@@ -70,25 +70,8 @@ void FdStream::ReadReady() {
     for (;;) {
         const ssize_t n = ::read(read_fd_, buf, sizeof buf);
         if (n > 0) {
-            reader_.Feed(buf, n);
-            // Hand out what is complete before reading on, so one busy
-            // sender cannot make the buffer grow without limit.
-            QByteArray json;
-            for (;;) {
-                const auto r = reader_.Next(&json);
-                if (r == wire::FrameReader::Result::kNeedMore) {
-                    break;
-                }
-                if (r == wire::FrameReader::Result::kTooLarge) {
-                    Finish(End::kTooLarge);
-                    return;
-                }
-                if (on_message) {
-                    on_message(json);
-                }
-                if (ended_) {
-                    return;
-                }
+            if (!Received(buf, n)) {
+                return;
             }
             continue;
         }
@@ -103,16 +86,9 @@ void FdStream::ReadReady() {
     }
 }
 
-void FdStream::Finish(End why) {
-    if (ended_) {
-        return;
-    }
-    ended_ = true;
+void FdStream::Stop() {
     read_notifier_->setEnabled(false);
     write_notifier_->setEnabled(false);
-    if (on_end) {
-        on_end(why);
-    }
 }
 
 }  // namespace vt::host

@@ -2,36 +2,23 @@
 // VantorTrans extension. It relays the extension's messages to whichever
 // brands of the program run for this user.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QDir>
 #include <cstdio>
-#include <cstring>
 
-#include "browser/host/host_ids.h"
-#include "browser/host/relay.h"
+#include "browser/host/manifest.h"
+#include "browser/host/system.h"
 
 namespace {
 
-int PrintManifest(const char* browser) {
-    QJsonObject m{{"name", vt::host::kHostName},
-                  {"description", "VantorTrans: Scannerdaten in das Bestellformular übertragen"},
-                  {"path", QCoreApplication::applicationFilePath()},
-                  {"type", "stdio"}};
-    if (std::strcmp(browser, "chromium") == 0) {
-        m.insert("allowed_origins",
-                 QJsonArray{QStringLiteral("chrome-extension://%1/").arg(vt::host::kChromiumExtensionId)});
-    } else if (std::strcmp(browser, "firefox") == 0) {
-        m.insert("allowed_extensions", QJsonArray{vt::host::kFirefoxExtensionId});
-    } else {
-        std::fprintf(stderr, "vantortrans-host: --print-manifest chromium|firefox\n");
+int PrintManifest(const QString& browser) {
+    const QByteArray manifest = vt::host::Manifest(browser, QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+    if (manifest.isEmpty()) {
+        std::fprintf(stderr, "vantortrans-host: --print-manifest %s\n",
+                     qPrintable(vt::host::ManifestBrowsers().join(u'|')));
         return 2;
     }
-    std::fputs(QJsonDocument(m).toJson(QJsonDocument::Indented).constData(), stdout);
+    std::fwrite(manifest.constData(), 1, size_t(manifest.size()), stdout);
     return 0;
 }
 
@@ -39,14 +26,17 @@ int PrintManifest(const char* browser) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "--print-manifest") == 0) {
-        return PrintManifest(argc >= 3 ? argv[2] : "");
+    const QStringList args = app.arguments();
+    if (args.size() >= 2 && args[1] == QLatin1String("--print-manifest")) {
+        return PrintManifest(args.value(2));
+    }
+    if (args.size() >= 2) {
+        const int code = vt::host::SystemOption(args[1]);
+        if (code >= 0) {
+            return code;
+        }
     }
     // The browser passes its own arguments (the caller's origin, a manifest
     // path); there is nothing in them to act on.
-    // A program that goes away while a write is under way must not kill the
-    // host with SIGPIPE: the write fails and that connection is dropped.
-    ::signal(SIGPIPE, SIG_IGN);
-    vt::host::Relay relay(STDIN_FILENO, STDOUT_FILENO);
-    return app.exec();
+    return vt::host::RunRelay(app);
 }
