@@ -1,4 +1,5 @@
 #include "tests/support/e2e_desktop.h"
+#include "tests/support/wine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -332,15 +333,38 @@ namespace {
 const QString kExtensionDir = QStringLiteral(VT_SOURCE_DIR "/browser/extension");
 const QString kHost = QStringLiteral(VT_BIN_DIR "/vantortrans-host");
 
-bool WriteHostManifest(const QString& browser, const QString& path) {
+// With `wine`, the manifest names a launcher beside it that runs the
+// Windows host under Wine with the browser's standard input and output.
+bool WriteHostManifest(const QString& browser, const QString& path,
+                       const WinePrefix* wine = nullptr) {
     QProcess p;
     p.start(kHost, {"--print-manifest", browser});
     if (!p.waitForFinished(5000) || p.exitCode() != 0)
         return false;
     if (!QDir().mkpath(QFileInfo(path).path()))
         return false;
+    QByteArray manifest = p.readAllStandardOutput();
+    if (wine) {
+        const QString launcher = QFileInfo(path).path() + "/wine-host.sh";
+        const QProcessEnvironment env = wine->environment(QProcessEnvironment());
+        QByteArray script = "#!/bin/sh\n";
+        for (const QString& name : env.keys())
+            script += "export " + name.toUtf8() + "='" + env.value(name).toUtf8() + "'\n";
+        script += "exec " + QByteArray(kWine) + " '" +
+                  WindowsPath(QFileInfo(WindowsExecutable("VantorTrans")).path() +
+                              "/vantortrans-host.exe").toUtf8() +
+                  "' \"$@\"\n";
+        QFile s(launcher);
+        if (!s.open(QIODevice::WriteOnly | QIODevice::Truncate) || s.write(script) != script.size())
+            return false;
+        s.close();
+        s.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QJsonObject m = QJsonDocument::fromJson(manifest).object();
+        m.insert("path", launcher);
+        manifest = QJsonDocument(m).toJson();
+    }
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(p.readAllStandardOutput()) > 0;
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(manifest) > 0;
 }
 
 // Firefox installs an add-on it finds in a fresh profile's extensions/ when
@@ -537,7 +561,8 @@ std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QStri
             return std::nullopt;
         // Firefox reads per-user host manifests from ~/.mozilla only.
         if (!setup.runtime_dir.isEmpty() &&
-            !WriteHostManifest("firefox", home + "/.mozilla/native-messaging-hosts/de.vantortrans.host.json"))
+            !WriteHostManifest("firefox", home + "/.mozilla/native-messaging-hosts/de.vantortrans.host.json",
+                               setup.wine_host))
             return std::nullopt;
         return env + QStringList{"HOME=" + home, "MOZ_CRASHREPORTER_DISABLE=1", "firefox-esr",
                                  "--no-remote", "--new-instance", "--profile", profile,
@@ -550,7 +575,8 @@ std::optional<QStringList> BrowserCommand(const BrowserSetup& setup, const QStri
                      "--window-size=1000,800", "--user-data-dir=" + profile};
     if (!setup.runtime_dir.isEmpty()) {
         // A --user-data-dir has its own folder of host manifests.
-        if (!WriteHostManifest("chromium", profile + "/NativeMessagingHosts/de.vantortrans.host.json"))
+        if (!WriteHostManifest("chromium", profile + "/NativeMessagingHosts/de.vantortrans.host.json",
+                               setup.wine_host))
             return std::nullopt;
         args << "--load-extension=" + kExtensionDir;
     }

@@ -36,6 +36,8 @@
 
 namespace vt::test {
 
+class WinePrefix;
+
 // Starts Xvfb and openbox once per process; true when the desktop runs.
 bool EnsureTestDesktop();
 // ":N" of the private display, empty when none runs.
@@ -139,6 +141,10 @@ struct BrowserSetup {
     // Chromium only: the page takes commands (reload()) and the tabs can be
     // opened and closed from the test (reopen_tab()).
     bool remote_control = false;
+    // Not null: the host the browser starts is the Windows build's
+    // vantortrans-host.exe, run under Wine in this prefix by a launcher
+    // script that the host manifest names, as a Windows user's would be.
+    const WinePrefix* wine_host = nullptr;
 };
 
 // The command line that starts the browser of `setup` on `urls`, with its
