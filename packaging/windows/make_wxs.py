@@ -127,12 +127,13 @@ def main() -> None:
             w(f'{pad}</Directory>')
 
     add_files(source, 5)
-    # Hook for the browser channel on Windows: once the portable folder carries
-    # vantortrans-host.exe and its manifests, their registration for all users
+    # Hook for the browser channel on Windows: the folder carries
+    # vantortrans-host.exe and its manifests, which are installed with it;
+    # their registration for all users
     # (HKLM\Software\{Google\Chrome,Microsoft\Edge,Chromium,Mozilla}\
     # NativeMessagingHosts\de.vantortrans.host) goes here, in a component
     # shared by the three brands' packages so that removing one brand keeps it
-    # for the others. The folder has no host yet, so nothing is registered.
+    # for the others. Until then each user registers it with --register.
     w('        </Directory>')
     w('      </Directory>')
     w('      <Directory Id="ProgramMenuFolder">')
