@@ -119,17 +119,9 @@ bool OpenFormWithExtension(vt::test::OrderForm& form, vt::ExtensionServer& serve
 }
 
 #ifdef VT_WINDOWS_BUILD
-// bench_win_keys.exe beside the Qt DLLs of the program's folder, in a Wine
-// prefix of its own with the form open; its figures, or nothing.
-QByteArray WindowsKeystrokes() {
+// bench_win_keys.exe beside the Qt DLLs of the program's folder.
+QString WindowsBenchFolder(const QTemporaryDir& folder) {
     using namespace vt::test;
-    WinePrefix prefix;
-    QString why;
-    if (!prefix.init(&why)) {
-        std::fprintf(stderr, "windows: %s\n", qPrintable(why));
-        return {};
-    }
-    QTemporaryDir folder;
     const QDir dist(QFileInfo(WindowsExecutable(QStringLiteral("VantorTrans"))).path());
     for (const QFileInfo& f : dist.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (f.isDir()) {
@@ -142,22 +134,29 @@ QByteArray WindowsKeystrokes() {
     }
     const QString bench = folder.filePath("bench_win_keys.exe");
     QFile::copy(QStringLiteral(VT_WINDOWS_BUILD "/bench/bench_win_keys.exe"), bench);
+    return vt::test::WindowsPath(bench);
+}
+
+// The keystrokes in a Wine prefix of their own with the form open; their
+// figures, or why there are none.
+QByteArray WindowsKeystrokes() {
+    using namespace vt::test;
+    WinePrefix prefix;
+    QString why;
+    if (!prefix.init(&why))
+        return "windows: " + why.toUtf8() + "\n";
+    QTemporaryDir folder;
+    const QString bench = WindowsBenchFolder(folder);
+    const QString form_tool = WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe"));
     const QString title = QStringLiteral("Bestellformular - Testform");
     QProcess form;
     form.setProcessEnvironment(prefix.environment(DesktopEnvironment()));
-    form.start(QString::fromLatin1(kWine),
-               {WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe")), "form", title});
+    form.start(QString::fromLatin1(kWine), {form_tool, "form", title});
     const bool shown = WaitFor(
-        [&] {
-            return prefix.run({WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe")),
-                               "text", title}, 10000).has_value();
-        },
-        60000, 200);
+        [&] { return prefix.run({form_tool, "text", title}, 10000).has_value(); }, 60000, 200);
     QByteArray out;
     if (shown) {
-        QByteArray printed;
-        const auto code = prefix.exit_code({WindowsPath(bench)}, 300000, &printed);
-        out = printed;
+        const auto code = prefix.exit_code({bench}, 300000, &out);
         if (code != 0)
             out += "windows: bench_win_keys.exe failed\n";
     } else {
@@ -165,6 +164,44 @@ QByteArray WindowsKeystrokes() {
     }
     form.kill();
     form.waitForFinished(3000);
+    return out;
+}
+
+// The extension through the Windows host: Chromium starts it under Wine,
+// and bench_win_keys.exe serves the program's pipe in the same prefix.
+QByteArray WindowsExtension(const QStringList& lines, const QStringList& big) {
+    using namespace vt::test;
+    WinePrefix prefix;
+    QString why;
+    if (!prefix.init(&why))
+        return "windows: " + why.toUtf8() + "\n";
+    QTemporaryDir folder, runtime;
+    const QString bench = WindowsBenchFolder(folder);
+    QByteArray out;
+    for (int mode : {0, 1}) {
+        const QStringList& sent = mode == 0 ? lines : big;
+        OrderForm form;
+        BrowserSetup setup{BrowserSetup::Browser::kChromium, runtime.path(), false};
+        setup.wine_host = &prefix;
+        form.set_browser(setup);
+        if (!form.open(kTitle))
+            return out + "windows: Chromium did not show the form\n";
+        QByteArray printed;
+        const auto code = prefix.exit_code({bench, "--extension", QString::number(mode)}, 300000,
+                                           &printed);
+        out += printed;
+        if (code != 0)
+            out += "windows: bench_win_keys.exe --extension failed\n";
+        form.wait_for_field(sent.join(u'\n') + u'\n', 30000);
+        bool exact = false;
+        const int once = ArrivedOnce(form.settle(500), sent, &exact);
+        out += QString("windows extension mode %1: %2 of %3 arrived exactly once; field %4\n")
+                   .arg(mode)
+                   .arg(once)
+                   .arg(sent.size())
+                   .arg(exact ? "exact" : "NOT exact")
+                   .toUtf8();
+    }
     return out;
 }
 #endif
@@ -393,8 +430,11 @@ int main(int argc, char** argv) {
 #ifdef VT_WINDOWS_BUILD
     if (keys) {
         std::fputs(WindowsKeystrokes().constData(), stdout);
-        std::printf("(linux mode 0 above: median %.1f ms per line)\n", median_ms);
+        std::printf("(linux keystrokes mode 0 above: median %.1f ms per line)\n", median_ms);
     }
+    std::fputs(WindowsExtension(lines, big).constData(), stdout);
+    std::printf("(linux extension above: mode 0 %.2f ms per line, mode 1 %.1f ms)\n",
+                ext_total0_ms / kLines, ext_total1_ms);
 #endif
     return 0;
 }

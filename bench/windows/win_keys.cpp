@@ -4,6 +4,10 @@
 // "Bestellformular - Testform" whose field takes Alt+A (tests/tools/win_form).
 // Prints the median time a line, the totals, and how many lines arrived
 // exactly once, read back from the form's edit with WM_GETTEXT.
+// With "--extension 0|1" it is the program's end of the browser channel
+// instead: 200 lines in mode 0, each acknowledged, or 10,000 lines as one
+// text in mode 1, to the order form in the Chromium that bench_delivery
+// started with the Windows host; bench_delivery checks what arrived.
 #include <windows.h>
 
 #include <QApplication>
@@ -11,8 +15,12 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "delivery/extension_channel.h"
+#include "delivery/extension_server.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
 #include "settings/settings.h"
@@ -75,18 +83,81 @@ void Clear(HWND edit) {
                         5000, nullptr);
 }
 
+QStringList Lines(int n) {
+    QStringList lines;
+    for (int i = 1; i <= n; ++i)
+        lines << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
+    return lines;
+}
+
+int Extension(int mode) {
+    using namespace vt;
+    progpar.browser = {3, 3};
+    progpar.formtitle = {QStringLiteral("Bestellformular Testshop"),
+                         QStringLiteral("Bestellformular Testshop")};
+    progpar.accesskey = {QString(), QStringLiteral("I")};
+    ExtensionServer server(QStringLiteral("VantorTrans"));
+    QString why;
+    if (!server.listen(&why)) {
+        std::fprintf(stderr, "win_keys: %s\n", qPrintable(why));
+        return 1;
+    }
+    ExtensionChannel channel(server);
+    // The host tries the program's pipe once a second.
+    QElapsedTimer wait;
+    wait.start();
+    bool found = false;
+    while (!found && wait.elapsed() < 60000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(50);
+        found = !server.connections().empty() && channel.find_window(1);
+    }
+    if (!found) {
+        std::fprintf(stderr, "win_keys: the extension did not connect or list the form\n");
+        return 1;
+    }
+    QElapsedTimer t;
+    if (mode == 0) {
+        const QStringList lines = Lines(kLines);
+        progpar.keysendmode = 0;
+        t.start();
+        for (const QString& line : lines) {
+            if (channel.window_still_there(1))
+                channel.deliver_line(1, line);
+        }
+        const bool done = channel.await_last_paste();
+        const double ms = double(t.nsecsElapsed()) / 1e6;
+        std::printf("windows extension mode 0: %.2f ms per line up to the last answer (%.1f ms "
+                    "in all)%s\n",
+                    ms / kLines, ms, done ? "" : "; the last line was NOT acknowledged");
+    } else {
+        const QStringList big = Lines(10000);
+        progpar.keysendmode = 1;
+        t.start();
+        channel.begin_batch();
+        for (const QString& line : big)
+            channel.deliver_line(1, line);
+        const bool done = channel.paste_batch();
+        const double ms = double(t.nsecsElapsed()) / 1e6;
+        std::printf("windows extension mode 1: %.1f ms for 10000 lines%s\n", ms,
+                    done ? "" : "; NOT acknowledged");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     using namespace vt;
+    if (argc == 3 && std::strcmp(argv[1], "--extension") == 0)
+        return Extension(std::atoi(argv[2]));
     progpar.browser = {0, 0};
     progpar.browsertitle = {QStringLiteral("Testform"), QString()};
     progpar.formtitle = {QStringLiteral("Bestellformular"), QString()};
     progpar.accesskey = {QStringLiteral("A"), QString()};
-    QStringList lines;
-    for (int i = 1; i <= kLines; ++i)
-        lines << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
+    const QStringList lines = Lines(kLines);
     const QString expected = lines.join(u'\r') + u'\r';
 
     const HWND edit = FormEdit();
