@@ -16,33 +16,24 @@
 #include "tests/support/qt_print.h"
 #include "tests/support/real_program.h"
 #include "tests/support/wine.h"
+#include "tests/support/wine_test.h"
 
 namespace vt::test {
 namespace {
-
-static const bool kDesktop = EnsureTestDesktop();
 
 const QString kShopTitle = "Testshop Bestellformular";
 const QString kSimpleTitle = "Simple System Bestellformular";
 using Browser = BrowserSetup::Browser;
 
-class WindowsExtension : public ::testing::Test {
+class WindowsExtension : public WinePrefixTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(kDesktop);
-        QString why;
-        ASSERT_TRUE(prefix_.init(&why)) << why.toStdString();
-    }
     void TearDown() override {
         if (HasFailure()) {
             std::fprintf(stderr, "log list:\n%s\nstatus list:\n%s\nbrowser:\n%s\n",
                          qPrintable(Log()), qPrintable(Status()),
                          qPrintable(shop_.chromium_log().right(3000)));
-            RealProgram::screenshot(
-                QStringLiteral("wine-ext-") +
-                QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name())
-                    .replace(u'/', u'_'));
         }
+        WinePrefixTest::TearDown();
         shop_.close();
         simple_.close();
     }
@@ -82,7 +73,6 @@ class WindowsExtension : public ::testing::Test {
     QString Log() { return MainWindowText(program_, "Memo1"); }
     bool Confirm() { return AnswerBox(program_, "Bestätigen", 60000); }
 
-    WinePrefix prefix_;
     OplSim sim_{QStringLiteral(VT_BIN_DIR "/opl98xx-sim")};
     RealProgram program_;
     OrderForm shop_, simple_;

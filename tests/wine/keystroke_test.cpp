@@ -14,11 +14,10 @@
 #include "tests/support/qt_print.h"
 #include "tests/support/real_program.h"
 #include "tests/support/wine.h"
+#include "tests/support/wine_test.h"
 
 namespace vt::test {
 namespace {
-
-static const bool kDesktop = EnsureTestDesktop();
 
 const QString kNotepad = QStringLiteral("Untitled - Notepad");
 const QString kShopForm = QStringLiteral("Bestellformular - Testform");
@@ -26,13 +25,8 @@ const QString kSimpleForm = QStringLiteral("Simple System - Testform");
 
 QString WinForm() { return WindowsPath(QStringLiteral(VT_WINDOWS_BUILD "/bin/win_form.exe")); }
 
-class WindowsKeystrokes : public ::testing::Test {
+class WindowsKeystrokes : public WinePrefixTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(kDesktop);
-        QString why;
-        ASSERT_TRUE(prefix_.init(&why)) << why.toStdString();
-    }
     void TearDown() override {
         if (HasFailure()) {
             std::fprintf(stderr, "log list:\n%s\nstatus list:\n%s\nsimulator:\n%s\n",
@@ -40,10 +34,8 @@ class WindowsKeystrokes : public ::testing::Test {
                          qPrintable(MainWindowText(program_, "Memo2")),
                          qPrintable(sim_.log().mid(std::max<qsizetype>(0, sim_.log().size() - 20))
                                         .join('\n')));
-            RealProgram::screenshot(
-                QStringLiteral("wine-keys-") +
-                QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         }
+        WinePrefixTest::TearDown();
         for (QProcess* p : windows_) {
             p->kill();
             p->waitForFinished(3000);
@@ -100,7 +92,6 @@ class WindowsKeystrokes : public ::testing::Test {
         return WaitForDrops("RX HMS0", polls + 2, 20000);
     }
 
-    WinePrefix prefix_;
     OplSim sim_{QStringLiteral(VT_BIN_DIR "/opl98xx-sim")};
     RealProgram program_;
     std::vector<QProcess*> windows_;

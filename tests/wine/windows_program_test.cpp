@@ -23,30 +23,15 @@
 #include "tests/support/real_program.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/wine.h"
+#include "tests/support/wine_test.h"
 
 namespace vt::test {
 namespace {
 
-static const bool kDesktop = EnsureTestDesktop();
-
 const QString kSettings = QStringLiteral("Einstellungen");
 
-class WineTest : public ::testing::Test {
+class WineTest : public WinePrefixTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(kDesktop);
-        QString why;
-        ASSERT_TRUE(prefix_.init(&why)) << why.toStdString();
-    }
-    void TearDown() override {
-        if (HasFailure()) {
-            // A parameterised test's name holds a slash.
-            RealProgram::screenshot(
-                QStringLiteral("wine-") +
-                QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name())
-                    .replace(u'/', u'_'));
-        }
-    }
 
     // Clicks the menu bar's "Einstellungen" and waits for the dialog.
     static std::optional<QJsonObject> OpenSettings(RealProgram& program) {
@@ -76,7 +61,6 @@ class WineTest : public ::testing::Test {
         return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
 
-    WinePrefix prefix_;
 };
 
 struct Brand {
@@ -209,10 +193,10 @@ class WindowsOplCycle : public WineTest {
                          qPrintable(MainWindowText(program_, "Memo2")),
                          qPrintable(shown.join(" | ")));
         }
-        WineTest::TearDown();
+        WinePrefixTest::TearDown();
     }
     void SetUp() override {
-        WineTest::SetUp();
+        WinePrefixTest::SetUp();
         if (HasFatalFailure())
             return;
         sim_.set_file(0, {ShopRecord("4711", "12"), ShopRecord("X;0815;Y", "3")});
