@@ -38,7 +38,11 @@ class ExtensionServer : public QObject {
     // the socket cannot be used (a program of this name already listens, the
     // folder is another user's or open to others, no runtime folder).
     bool listen(QString* error = nullptr);
+#ifdef Q_OS_WIN
+    bool listening() const { return waiting_ != nullptr; }
+#else
     bool listening() const { return listen_fd_ >= 0; }
+#endif
     QString path() const { return path_; }
     // Stops listening, closes every connection and removes the socket.
     void close();
@@ -116,9 +120,7 @@ class ExtensionServer : public QObject {
 
     QString program_;
     QString path_;
-#ifdef Q_OS_WIN
-    intptr_t listen_fd_ = -1;  // the waiting instance's handle
-#else
+#ifndef Q_OS_WIN
     int listen_fd_ = -1;
     QSocketNotifier* listen_notifier_ = nullptr;
 #endif

@@ -51,7 +51,6 @@ bool ExtensionServer::wait_for_client(bool first, QString* error) {
     }
     waiting_notifier_ = new QWinEventNotifier(pipe->read_event(), this);
     connect(waiting_notifier_, &QWinEventNotifier::activated, this, [this] { accept_waiting(); });
-    listen_fd_ = reinterpret_cast<intptr_t>(pipe->handle());
     waiting_ = std::move(pipe);
     return true;
 }
@@ -65,7 +64,6 @@ void ExtensionServer::close() {
     waiting_notifier_->deleteLater();
     waiting_notifier_ = nullptr;
     waiting_.reset();
-    listen_fd_ = -1;
 }
 
 void ExtensionServer::accept_waiting() {
@@ -79,7 +77,6 @@ void ExtensionServer::accept_waiting() {
     waiting_notifier_->deleteLater();
     waiting_notifier_ = nullptr;
     std::unique_ptr<wire::PipeEnd> client = std::move(waiting_);
-    listen_fd_ = -1;
     // Without a waiting instance listening() says so, and the next use of
     // the channel tries again.
     wait_for_client(false, nullptr);

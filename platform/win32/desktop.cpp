@@ -183,15 +183,15 @@ class Win32ClipboardWatch final : public ClipboardWatch {
             case WM_RENDERALLFORMATS:
                 self->render_all();
                 return 0;
-            case WM_DESTROYCLIPBOARD:
-                self->owned_ = false;
-                return 0;
             default:
                 break;
             }
         }
         return DefWindowProcW(w, msg, wp, lp);
     }
+
+    // Until another program (or Qt) puts something on the clipboard.
+    bool owns() const { return owner_ && GetClipboardOwner() == owner_; }
 
     // Sent messages are handled by any peek, posted ones stay queued.
     static void serve_sent() {
@@ -210,17 +210,17 @@ class Win32ClipboardWatch final : public ClipboardWatch {
     }
 
     void take_over() {
-        if (!owner_ || (owned_ && GetClipboardOwner() == owner_))
+        if (!owner_ || owns())
             return;
         const QString text = QGuiApplication::clipboard()->text();
         if (!open())
             return;  // the text stays Qt's; its fetch is then not seen
         EmptyClipboard();
         text_ = text;
-        // A late-rendered format has no handle to give back: whether the
-        // clipboard now offers it is the answer.
+        // A late-rendered format has no handle to give back; should it
+        // fail, the clipboard is empty and ours, and the paste fetches
+        // nothing, which counts as a failed paste.
         SetClipboardData(CF_UNICODETEXT, nullptr);
-        owned_ = IsClipboardFormatAvailable(CF_UNICODETEXT) != 0;
         CloseClipboard();
     }
 
@@ -240,14 +240,13 @@ class Win32ClipboardWatch final : public ClipboardWatch {
     }
 
     void render_all() {
-        if (!owned_ || GetClipboardOwner() != owner_ || !open())
+        if (!owns() || !open())
             return;
         render();
         CloseClipboard();
     }
 
     HWND owner_ = nullptr;
-    bool owned_ = false;
     QString text_;
     uint64_t served_ = 0;
 };
