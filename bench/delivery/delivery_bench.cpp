@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/delivery/bench_lines.h"
 #include "delivery/extension_channel.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
@@ -40,25 +41,6 @@ namespace {
 
 constexpr int kLines = 200;
 const QString kTitle = "Bestellformular Testshop";
-
-QStringList Lines() {
-    QStringList lines;
-    for (int i = 1; i <= kLines; ++i) {
-        lines << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
-    }
-    return lines;
-}
-
-// Lines of `lines` found exactly once in the field, and whether the field
-// holds them all in order and nothing else.
-int ArrivedOnce(const QString& field, const QStringList& lines, bool* exact) {
-    const QStringList got = field.split(u'\n', Qt::SkipEmptyParts);
-    *exact = got == lines;
-    int once = 0;
-    for (const QString& line : lines)
-        once += got.count(line) == 1 ? 1 : 0;
-    return once;
-}
 
 // When the browser asked this process for the clipboard, and what for.
 class RequestClock final : public QAbstractNativeEventFilter {
@@ -194,7 +176,7 @@ QByteArray WindowsExtension(const QStringList& lines, const QStringList& big) {
             out += "windows: bench_win_keys.exe --extension failed\n";
         form.wait_for_field(sent.join(u'\n') + u'\n', 30000);
         bool exact = false;
-        const int once = ArrivedOnce(form.settle(500), sent, &exact);
+        const int once = vt::bench::ArrivedOnce(form.settle(500), sent, u'\n', &exact);
         out += QString("windows extension mode %1: %2 of %3 arrived exactly once; field %4\n")
                    .arg(mode)
                    .arg(once)
@@ -223,7 +205,7 @@ int main(int argc, char** argv) {
     progpar.browsertitle = {"Chromium", "Chromium"};
     progpar.formtitle = {kTitle, kTitle};
     progpar.accesskey = {"", "I"};
-    const QStringList lines = Lines();
+    const QStringList lines = vt::bench::Lines(kLines);
     const QString expected = lines.join(u'\n') + u'\n';
 
     // "--extension": only the extension's part, for a quick look.
@@ -279,7 +261,7 @@ int main(int argc, char** argv) {
             next_key.push_back(double(keys[i + 1] - keys[i]) / 1e6);
         }
         form.wait_for_field(expected, 10000);
-        once0 = ArrivedOnce(form.settle(500), lines, &exact0);
+        once0 = vt::bench::ArrivedOnce(form.settle(500), lines, u'\n', &exact0);
         std::sort(times.begin(), times.end());
         median_ms = times[times.size() / 2];
     }
@@ -303,7 +285,7 @@ int main(int argc, char** argv) {
         PasteBatch();
         total1_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
         form.wait_for_field(expected, 10000);
-        once1 = ArrivedOnce(form.settle(500), lines, &exact1);
+        once1 = vt::bench::ArrivedOnce(form.settle(500), lines, u'\n', &exact1);
     }
 
     // The shell loop: xclip takes the clipboard, xdotool sends Ctrl+V.
@@ -330,7 +312,7 @@ int main(int argc, char** argv) {
         test::RunOnDesktop("bash", {"-c", script}, 300000);
         loop_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
         form.wait_for_field(expected, 5000);
-        once_loop = ArrivedOnce(form.settle(1000), lines, &exact_loop);
+        once_loop = vt::bench::ArrivedOnce(form.settle(1000), lines, u'\n', &exact_loop);
     }
 
     // The browser extension: no clipboard, no keys, each text acknowledged.
@@ -369,13 +351,11 @@ int main(int argc, char** argv) {
         channel.await_last_paste();
         ext_total0_ms = static_cast<double>(all.nsecsElapsed()) / 1e6;
         form.wait_for_field(expected, 10000);
-        ext_once0 = ArrivedOnce(form.settle(500), lines, &ext_exact0);
+        ext_once0 = vt::bench::ArrivedOnce(form.settle(500), lines, u'\n', &ext_exact0);
         ext_median_ms = Median(times);
     }
     constexpr int kBigLines = 10000;
-    QStringList big;
-    for (int i = 1; i <= kBigLines; ++i)
-        big << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
+    const QStringList big = vt::bench::Lines(kBigLines);
     double ext_total1_ms = 0;
     int ext_once1 = 0;
     bool ext_exact1 = false;
@@ -392,7 +372,7 @@ int main(int argc, char** argv) {
         channel.paste_batch();
         ext_total1_ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
         form.wait_for_field(big.join(u'\n') + u'\n', 30000);
-        ext_once1 = ArrivedOnce(form.settle(500), big, &ext_exact1);
+        ext_once1 = vt::bench::ArrivedOnce(form.settle(500), big, u'\n', &ext_exact1);
     }
 
     if (keys) {

@@ -19,42 +19,23 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/delivery/bench_lines.h"
 #include "delivery/extension_channel.h"
 #include "delivery/extension_server.h"
 #include "delivery/key_delivery.h"
 #include "delivery/shop_window.h"
 #include "settings/settings.h"
+#include "tests/tools/win32_edit.h"
 
 namespace {
 
 constexpr int kLines = 200;
 const wchar_t kForm[] = L"Bestellformular - Testform";
 
-BOOL CALLBACK FirstEdit(HWND w, LPARAM out) {
-    wchar_t cls[32] = {};
-    GetClassNameW(w, cls, 32);
-    if (_wcsicmp(cls, L"Edit") != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(out) = w;
-    return FALSE;
-}
-
-HWND FormEdit() {
-    const HWND top = FindWindowW(nullptr, kForm);
-    HWND edit = nullptr;
-    if (top)
-        EnumChildWindows(top, FirstEdit, reinterpret_cast<LPARAM>(&edit));
-    return edit;
-}
-
 QString FieldText(HWND edit) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    std::wstring text(size_t(length) + 1, L'\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutW(edit, WM_GETTEXT, WPARAM(text.size()),
-                        reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000, &got);
-    return QString::fromWCharArray(text.data(), int(got));
+    std::wstring text;
+    vt::win32::TextOf(edit, &text);
+    return QString::fromStdWString(text);
 }
 
 // Waits until the field holds `expected` (at most `ms`) and gives what it holds.
@@ -69,26 +50,12 @@ QString Settled(HWND edit, const QString& expected, int ms) {
     return text;
 }
 
-int ArrivedOnce(const QString& field, const QStringList& lines, bool* exact) {
-    const QStringList got = field.split(u'\r', Qt::SkipEmptyParts);
-    *exact = got == lines;
-    int once = 0;
-    for (const QString& line : lines)
-        once += got.count(line) == 1 ? 1 : 0;
-    return once;
-}
 
 void Clear(HWND edit) {
     SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""), SMTO_ABORTIFHUNG,
                         5000, nullptr);
 }
 
-QStringList Lines(int n) {
-    QStringList lines;
-    for (int i = 1; i <= n; ++i)
-        lines << QString("ART%1\t%2").arg(i, 5, 10, QChar(u'0')).arg(i % 9 + 1);
-    return lines;
-}
 
 int Extension(int mode) {
     using namespace vt;
@@ -118,7 +85,7 @@ int Extension(int mode) {
     }
     QElapsedTimer t;
     if (mode == 0) {
-        const QStringList lines = Lines(kLines);
+        const QStringList lines = vt::bench::Lines(kLines);
         progpar.keysendmode = 0;
         t.start();
         for (const QString& line : lines) {
@@ -131,7 +98,7 @@ int Extension(int mode) {
                     "in all)%s\n",
                     ms / kLines, ms, done ? "" : "; the last line was NOT acknowledged");
     } else {
-        const QStringList big = Lines(10000);
+        const QStringList big = vt::bench::Lines(10000);
         progpar.keysendmode = 1;
         t.start();
         channel.begin_batch();
@@ -157,10 +124,10 @@ int main(int argc, char** argv) {
     progpar.browsertitle = {QStringLiteral("Testform"), QString()};
     progpar.formtitle = {QStringLiteral("Bestellformular"), QString()};
     progpar.accesskey = {QStringLiteral("A"), QString()};
-    const QStringList lines = Lines(kLines);
+    const QStringList lines = vt::bench::Lines(kLines);
     const QString expected = lines.join(u'\r') + u'\r';
 
-    const HWND edit = FormEdit();
+    const HWND edit = vt::win32::EditOf(kForm);
     if (!edit || !FindShopWindow(0)) {
         std::fprintf(stderr, "win_keys: no form window\n");
         return 1;
@@ -179,7 +146,7 @@ int main(int argc, char** argv) {
     AwaitLastPaste();
     const double total0 = double(all.nsecsElapsed()) / 1e6;
     bool exact0 = false;
-    const int once0 = ArrivedOnce(Settled(edit, expected, 10000), lines, &exact0);
+    const int once0 = vt::bench::ArrivedOnce(Settled(edit, expected, 10000), lines, u'\r', &exact0);
     std::sort(times.begin(), times.end());
 
     Clear(edit);
@@ -193,7 +160,7 @@ int main(int argc, char** argv) {
     AwaitLastPaste();
     const double total1 = double(all.nsecsElapsed()) / 1e6;
     bool exact1 = false;
-    const int once1 = ArrivedOnce(Settled(edit, expected, 10000), lines, &exact1);
+    const int once1 = vt::bench::ArrivedOnce(Settled(edit, expected, 10000), lines, u'\r', &exact1);
 
     std::printf("windows mode 0: median %.1f ms per line; %.1f ms for all lines (%.1f ms per "
                 "line); %d of %d arrived exactly once; field %s\n",

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <string>
 
+#include "tests/tools/win32_edit.h"
+
 namespace {
 
 std::wstring Wide(const char* s) {
@@ -38,36 +40,10 @@ void Print(const std::wstring& w) {
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), DWORD(s.size()), &written, nullptr);
 }
 
-BOOL CALLBACK FirstEdit(HWND w, LPARAM out) {
-    wchar_t cls[32] = {};
-    GetClassNameW(w, cls, 32);
-    if (_wcsicmp(cls, L"Edit") == 0) {
-        *reinterpret_cast<HWND*>(out) = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The text of the window's edit; false when the window or its edit is not there.
 bool EditText(const std::wstring& title, std::wstring* text) {
-    const HWND top = FindWindowW(nullptr, title.c_str());
-    if (!top)
-        return false;
-    HWND edit = nullptr;
-    EnumChildWindows(top, FirstEdit, reinterpret_cast<LPARAM>(&edit));
-    if (!edit)
-        return false;
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(edit, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
-        return false;
-    std::wstring buffer(size_t(length) + 1, L'\0');
-    DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(edit, WM_GETTEXT, WPARAM(buffer.size()),
-                             reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, 5000, &got))
-        return false;
-    buffer.resize(size_t(got));
-    *text = buffer;
-    return true;
+    const HWND edit = vt::win32::EditOf(title);
+    return edit && vt::win32::TextOf(edit, text);
 }
 
 // The control that had the focus when the window went to the back gets it
