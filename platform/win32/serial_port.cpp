@@ -196,8 +196,16 @@ int32_t ReadByte(Handle h, int32_t wait_ms) {
             break;
         Sleep(1);
     }
-    if (n == 0)
+    if (n == 0) {
+        // A device that is gone may read as silence rather than fail: a
+        // hung-up terminal under Wine returns no bytes and no error. Asking
+        // the driver for the port's state fails then, as it does for a
+        // pulled USB adapter on Windows.
+        DWORD errors = 0;
+        if (!ClearCommError(Native(h), &errors, nullptr))
+            MarkVanished(h);
         return -1;
+    }
     if (n > 1) {
         QMutexLocker lock(&g_ports_mutex);
         PortState& state = g_ports[h];
