@@ -1,7 +1,14 @@
 #pragma once
 // A pseudo-terminal whose far end the test holds: the code under test opens
 // slave_path() as its serial port, the test plays the device on the master.
+// Under Wine the terminal is on Linux, held by tests/wine/com_bridge.py, and
+// slave_path() is the COM port Wine gives it.
 
+#ifdef _WIN32
+#include <memory>
+
+#include "tests/support/com_bridge.h"
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -9,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#endif
 
 #include <QByteArray>
 #include <QString>
@@ -20,6 +28,34 @@ namespace vt::test {
 
 class PtyPair {
 public:
+#ifdef _WIN32
+    PtyPair() : link_(std::make_unique<BridgeLink>("PTY")) {
+        const QByteArray name = link_->read_line(5000);
+        if (!name.startsWith("COM")) throw std::runtime_error("no pseudo-terminal: " + name.toStdString());
+        name_ = QString::fromLatin1(name);
+        path_ = QStringLiteral("\\\\.\\") + name_;
+    }
+    ~PtyPair() { join(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const QString& slave_path() const { return path_; }
+
+    qsizetype send(const QByteArray& bytes) const { return link_->send(bytes); }
+    QByteArray receive(int wait_ms = 0, qsizetype max = 65536) const {
+        return link_->receive(wait_ms, max);
+    }
+
+    // The terminal's line settings, as the port under test left them.
+    QByteArray line() const { return AskBridge("ATTR " + name_.toLatin1()); }
+
+    // Takes the port from Wine's devices and gives it back, as a cable
+    // pulled and plugged in again.
+    void unplug() { AskBridge("UNPLUG " + name_.toLatin1()); }
+    void plug() { AskBridge("PLUG " + name_.toLatin1()); }
+
+    void close_master() { link_->close(); }
+#else
     PtyPair() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
@@ -76,6 +112,30 @@ public:
         return out;
     }
 
+
+    // The terminal's line settings, as the port under test left them (the
+    // master reads the slave's).
+    QByteArray line() const {
+        termios t{};
+        if (::tcgetattr(master_, &t) != 0) return {};
+        const int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : (t.c_cflag & CSIZE) == CS6 ? 6 : 5;
+        const char* parity = !(t.c_cflag & PARENB) ? "none" : (t.c_cflag & PARODD) ? "odd" : "even";
+        const bool cooked = t.c_lflag & (ICANON | ECHO | ISIG);
+        const bool translated = t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP);
+        struct Rate { speed_t code; int rate; };
+        static const Rate kRates[] = {{B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                                      {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
+                                      {B115200, 115200}};
+        int speed = 0;
+        for (const Rate& r : kRates) {
+            if (::cfgetospeed(&t) == r.code) speed = r.rate;
+        }
+        return QStringLiteral("bits=%1 parity=%2 stop=%3 cooked=%4 translated=%5 speed=%6")
+            .arg(bits).arg(QLatin1String(parity)).arg(t.c_cflag & CSTOPB ? 2 : 1)
+            .arg(int(cooked)).arg(int(translated)).arg(speed).toLatin1();
+    }
+#endif
+
     // On another thread: waits until the host has sent `count` bytes (they
     // are kept in heard()), then sends `reply`. Answers that must come after
     // something the host does first (such as discarding its input) need this.
@@ -96,17 +156,24 @@ public:
         return heard_;
     }
 
+#ifndef _WIN32
     void close_master() {
         if (master_ >= 0) ::close(master_);
         master_ = -1;
     }
+#endif
 
 private:
     void join() {
         if (worker_.joinable()) worker_.join();
     }
 
+#ifdef _WIN32
+    std::unique_ptr<BridgeLink> link_;
+    QString name_;
+#else
     int master_ = -1;
+#endif
     QString path_;
     std::thread worker_;
     QByteArray heard_;

@@ -2,7 +2,9 @@
 // A scanner simulator from tools/ run for a test: started with its options,
 // its pseudo-terminal path read from its first output line, its exchange log
 // read back without time stamps. Qt Core only, so unit tests, end-to-end
-// tests and benchmarks can all use it.
+// tests and benchmarks can all use it. Under Wine the simulator runs on Linux,
+// started by tests/wine/com_bridge.py, and its path is the COM port Wine
+// gives its terminal.
 
 #include <QByteArray>
 #include <QFile>
@@ -12,6 +14,12 @@
 #include <QThread>
 #include <chrono>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include <memory>
+
+#include "tests/support/com_bridge.h"
+#endif
 
 namespace vt::test {
 
@@ -26,6 +34,24 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+#ifdef _WIN32
+    void stop() {
+        if (!running())
+            return;
+        // The bridge ends it as QProcess would: politely first.
+        link_->send("STOP\n");
+        wait_finished(7000);
+        link_.reset();
+    }
+
+    bool running() { return link_ && !wait_finished(0); }
+    bool wait_finished(int ms) {
+        if (!link_ || exited_)
+            return true;
+        exited_ = link_->read_line(ms).startsWith("EXIT") || !link_->open();
+        return exited_;
+    }
+#else
     void stop() {
         if (process_.state() == QProcess::NotRunning)
             return;
@@ -40,6 +66,7 @@ class SimProcess {
     bool wait_finished(int ms) {
         return process_.state() == QProcess::NotRunning || process_.waitForFinished(ms);
     }
+#endif
 
     const QString& pty_path() const { return path_; }
     QString folder() const { return dir_.path(); }
@@ -87,6 +114,15 @@ class SimProcess {
     // Starts the simulator with `args` and "--log"; false when it printed no path.
     bool launch(QStringList args) {
         args << "--log" << log_path();
+#ifdef _WIN32
+        link_ = std::make_unique<BridgeLink>("SIM " + (QStringList{binary_} + args).join(u'\t').toUtf8());
+        exited_ = false;
+        const QByteArray name = link_->read_line(10000);
+        if (!name.startsWith("COM"))
+            return false;
+        path_ = QStringLiteral("\\\\.\\") + QString::fromLatin1(name);
+        return true;
+#else
         process_.setProgram(binary_);
         process_.setArguments(args);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -99,13 +135,19 @@ class SimProcess {
         }
         path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
         return path_.startsWith(u"/dev/");
+#endif
     }
 
     QTemporaryDir dir_;
 
   private:
     QString binary_;
+#ifdef _WIN32
+    std::unique_ptr<BridgeLink> link_;
+    bool exited_ = false;
+#else
     QProcess process_;
+#endif
     QString path_;
 };
 

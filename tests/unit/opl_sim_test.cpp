@@ -180,8 +180,13 @@ TEST(OplSimSoakModes, ReconnectsUnderItsLinkAndOffersNumberedFiles) {
     const QString link = QDir(StartDir).filePath("scanner");
     ASSERT_TRUE(sim.start({"--generate", "--link", link, "--reconnect-ms", "200", "--fault",
                            "hangup:HMS0", "--seed", "7", "--max-lines", "3"}));
+#ifdef _WIN32
+    // Under Wine the simulator's COM port leads to the link itself.
+    ports.map(QStringLiteral("COM5"), sim.pty_path());
+#else
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), sim.pty_path());
     ports.map(QStringLiteral("COM5"), link);
+#endif
     ComHandle = ComOpen(QStringLiteral("COM5"), 115200);
     ASSERT_GT(ComHandle, 0);
     EXPECT_EQ(OplPoll(), -1);
@@ -189,7 +194,9 @@ TEST(OplSimSoakModes, ReconnectsUnderItsLinkAndOffersNumberedFiles) {
     EXPECT_TRUE(sim.running());
     EXPECT_TRUE(ComVanished(ComHandle));
     ComClose(ComHandle);
+#ifndef _WIN32
     EXPECT_NE(QFileInfo(link).symLinkTarget(), sim.pty_path()) << "a new terminal";
+#endif
     ComHandle = ComOpen(QStringLiteral("COM5"), 115200);
     ASSERT_GT(ComHandle, 0);
 

@@ -3,9 +3,11 @@
 #include "links/port_control.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -104,10 +106,21 @@ TEST_F(PortControlTest, AnOpenPortIsNotLostToASecondAttempt) {
 }
 
 TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
+    test::PtyPair pty;
+#ifdef _WIN32
+    // A port Windows does not know yet, as a cradle not plugged in.
+    pty.unplug();
+    ports.map(QStringLiteral("COM5"), pty.slave_path());
+    const auto plug_in = [&pty] {
+        pty.plug();
+        return true;
+    };
+#else
     const QString link = ports.folder() + "/cradle";
     ports.map(QStringLiteral("COM5"), link);
+    const auto plug_in = [&pty, &link] { return QFile::link(pty.slave_path(), link); };
+#endif
     QObject::connect(&opl_open, &QTimer::timeout, [] { TimerOPLComopenTimer(); });
-    test::PtyPair pty;
     OpenComport();
     QElapsedTimer clock;
     clock.start();
@@ -115,7 +128,7 @@ TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
     while (!opl.isActive() && clock.elapsed() < 8000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         if (!plugged && display.bar.contains(u"konnte nicht")) {
-            ASSERT_TRUE(QFile::link(pty.slave_path(), link));
+            ASSERT_TRUE(plug_in());
             plugged = true;
         }
     }
@@ -126,6 +139,10 @@ TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
     EXPECT_GE(clock.elapsed(), 3200);
     EXPECT_EQ(display.bar, u" Schnittstelle geöffnet");
 }
+
+#ifndef _WIN32
+// Wine lets a second program open a port that another holds, so "belegt" is
+// the Win32 seam's test there, and Windows has no device groups.
 
 // Another program that has the port: the status bar says the port is taken,
 // the retry goes on, and the port opens once the other program lets it go.
@@ -197,6 +214,7 @@ TEST(PortPermission, ADeviceTheUserMayNotOpenNamesItsDeviceAndGroup) {
     EXPECT_EQ(probe_as_nobody({QStringLiteral("--groups=%1").arg(gid)}), u" Schnittstelle geöffnet")
         << "a member of the device's group opens it";
 }
+#endif
 
 }  // namespace
 }  // namespace vt
