@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "platform/port_list.h"
 #include "settings/get_ports.h"
 #include "settings/settings.h"
+#ifdef _WIN32
+#include "tests/support/com_ports.h"
+#include "tests/support/pty_pair.h"
+#else
 #include "tests/support/pseudo_terminals.h"
 #include "tests/support/temp_files.h"
+#endif
 
 using namespace vt;
 
@@ -74,6 +80,25 @@ TEST(PortNames, DefaultNamesOfTheDeviceFamilies) {
     }
 }
 
+#ifdef _WIN32
+// Under Wine a COM port is a link among the prefix's devices: one that comes
+// while the program runs is listed under its own name, and goes with it.
+TEST(WindowsPortList, APortThatComesIsListedAndOneThatGoesIsNot) {
+    test::ComPorts ini;
+    test::PtyPair pty;
+    const QString name = pty.slave_path().mid(4);  // without the \\.\ in front
+    const auto entries = [&name](bool only_openable) {
+        const std::optional<QStringList> list = EnumerateComPorts(only_openable);
+        return list ? list->filter(QRegularExpression("^" + name + " +:  \\S")) : QStringList();
+    };
+    EXPECT_EQ(entries(false).size(), 1) << EnumerateComPorts(false).value_or(QStringList()).join('|');
+    EXPECT_EQ(entries(true).size(), 1);
+    pty.unplug();
+    EXPECT_TRUE(entries(false).isEmpty());
+    pty.plug();
+    EXPECT_EQ(entries(true).size(), 1);
+}
+#else
 // A machine made of files: a sysfs tty class, device nodes and an INI file.
 class PortListTest : public ::testing::Test {
   protected:
@@ -173,5 +198,6 @@ TEST_F(PortListTest, OnlyOpenableLeavesOutWhatCannotBeOpened) {
     EXPECT_EQ(EnumerateComPorts(false)->size(), 2);
     EXPECT_EQ(*EnumerateComPorts(true), QStringList{"COM7  :  Pseudo-Terminal " + pty});
 }
+#endif
 
 }  // namespace
