@@ -41,8 +41,10 @@ class BridgeLink {
         // Small writes, such as a device's single byte, must go at once.
         const BOOL on = TRUE;
         setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-        if (send(where[2] + ' ' + command + '\n') != command.size() + where[2].size() + 2)
+        if (send(where[2] + ' ' + command + '\n') != command.size() + where[2].size() + 2) {
+            close();
             throw std::runtime_error("the serial port bridge took no command");
+        }
     }
     ~BridgeLink() { close(); }
     BridgeLink(const BridgeLink&) = delete;

@@ -5,6 +5,8 @@
 // slave_path() is the COM port Wine gives it.
 
 #ifdef _WIN32
+#include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "tests/support/com_bridge.h"
@@ -41,7 +43,24 @@ public:
 
     const QString& slave_path() const { return path_; }
 
-    qsizetype send(const QByteArray& bytes) const { return link_->send(bytes); }
+    // Returns once the bytes are in the terminal, as a write on Linux leaves
+    // them, or after two seconds in which the device took nothing more.
+    qsizetype send(const QByteArray& bytes) const {
+        const qsizetype taken = link_->send(bytes);
+        const qint64 goal = sent_ += taken;
+        qint64 written = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            const qint64 now_written = AskBridge("WRITTEN " + name_.toLatin1()).toLongLong();
+            if (now_written > written) {
+                written = now_written;
+                deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            }
+            if (written >= goal || std::chrono::steady_clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return taken - std::max<qint64>(0, goal - written);
+    }
     QByteArray receive(int wait_ms = 0, qsizetype max = 65536) const {
         return link_->receive(wait_ms, max);
     }
@@ -51,8 +70,8 @@ public:
 
     // Takes the port from Wine's devices and gives it back, as a cable
     // pulled and plugged in again.
-    void unplug() { AskBridge("UNPLUG " + name_.toLatin1()); }
-    void plug() { AskBridge("PLUG " + name_.toLatin1()); }
+    bool unplug() { return AskBridge("UNPLUG " + name_.toLatin1()) == "OK"; }
+    bool plug() { return AskBridge("PLUG " + name_.toLatin1()) == "OK"; }
 
     void close_master() { link_->close(); }
 #else
@@ -171,6 +190,7 @@ private:
 #ifdef _WIN32
     std::unique_ptr<BridgeLink> link_;
     QString name_;
+    mutable std::atomic<qint64> sent_{0};
 #else
     int master_ = -1;
 #endif

@@ -109,12 +109,9 @@ TEST_F(PortControlTest, TheTimerFindsAPortThatAppearsLater) {
     test::PtyPair pty;
 #ifdef _WIN32
     // A port Windows does not know yet, as a cradle not plugged in.
-    pty.unplug();
+    ASSERT_TRUE(pty.unplug());
     ports.map(QStringLiteral("COM5"), pty.slave_path());
-    const auto plug_in = [&pty] {
-        pty.plug();
-        return true;
-    };
+    const auto plug_in = [&pty] { return pty.plug(); };
 #else
     const QString link = ports.folder() + "/cradle";
     ports.map(QStringLiteral("COM5"), link);

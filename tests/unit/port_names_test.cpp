@@ -93,9 +93,9 @@ TEST(WindowsPortList, APortThatComesIsListedAndOneThatGoesIsNot) {
     };
     EXPECT_EQ(entries(false).size(), 1) << EnumerateComPorts(false).value_or(QStringList()).join('|');
     EXPECT_EQ(entries(true).size(), 1);
-    pty.unplug();
+    ASSERT_TRUE(pty.unplug());
     EXPECT_TRUE(entries(false).isEmpty());
-    pty.plug();
+    ASSERT_TRUE(pty.plug());
     EXPECT_EQ(entries(true).size(), 1);
 }
 #else

@@ -192,6 +192,7 @@ TEST_F(SerialLinkTest, AVanishedDeviceReadsAsSilence) {
     // Four attempts, each with its pause: the wait keeps its length instead of
     // spinning on the dead device.
     EXPECT_GE(clock.elapsed(), 400);
+    EXPECT_TRUE(ComVanished(handle)) << "told by the read, before any write";
     EXPECT_LE(ComWrite(handle, "\x06"), 1);
     EXPECT_TRUE(ComClose(handle));
 }

@@ -8,15 +8,18 @@ ask for
   TOKEN PTY              a pseudo-terminal; answered "COMn", then the
                          connection carries the device's bytes both ways, and
                          its end hangs the terminal up
-  TOKEN SIM PROGRAM ARG  (tab-separated) a simulator from --bin on a terminal
+  TOKEN SIM PROGRAM ARG  (tab-separated) a *-sim program from --bin on a terminal
                          of its own; answered "COMn", then "STOP" ends it and
                          each end of it is told as "EXIT status"
   TOKEN ATTR COMn        the terminal's line settings as the port left them
+  TOKEN WRITTEN COMn     how many of the client's bytes reached the terminal
   TOKEN UNPLUG COMn      the name gone from Wine's devices, or back again
   TOKEN PLUG COMn
 
 Each COMn is a link in $WINEPREFIX/dosdevices, which Wine follows at every
-open; the links, terminals and simulators go with the bridge. Windows paths
+open; a number is held in $WINEPREFIX/vt-com-bridge/ while a bridge uses it,
+so the tests that share a prefix never take each other's. The links,
+terminals and simulators go with the bridge. Windows paths
 among a simulator's arguments are handed over as the Linux paths behind them.
 """
 
@@ -24,6 +27,7 @@ import argparse
 import errno
 import os
 import secrets
+import select
 import selectors
 import signal
 import socket
@@ -31,12 +35,15 @@ import subprocess
 import sys
 import termios
 import threading
+import time
 import tty
 
 FIRST_NUMBER = 10
 LAST_NUMBER = 250
 # A client that names no command within this time is dropped.
 GREETING_S = 5.0
+# A simulator names its terminal within this time or is ended.
+START_S = 10.0
 
 
 def log(text):
@@ -48,6 +55,8 @@ class Devices:
 
     def __init__(self, prefix):
         self.folder = os.path.join(prefix, "dosdevices")
+        self.held = os.path.join(prefix, "vt-com-bridge")
+        os.makedirs(self.held, exist_ok=True)
         self.targets = {}
         self.lock = threading.Lock()
 
@@ -55,26 +64,47 @@ class Devices:
         with self.lock:
             for n in range(FIRST_NUMBER, LAST_NUMBER + 1):
                 name = f"COM{n}"
+                if name in self.targets or not self.hold(name):
+                    continue
                 try:
                     os.symlink(target, self.path(name))
                 except FileExistsError:
-                    # Another test of the same prefix has it.
+                    # Made by somebody who does not hold numbers, such as a
+                    # test that maps its port before Wine starts.
+                    self.release(name)
                     continue
                 self.targets[name] = target
                 return name
         raise RuntimeError("no free COM number")
 
+    def hold(self, name):
+        try:
+            os.close(os.open(os.path.join(self.held, name), os.O_CREAT | os.O_EXCL | os.O_WRONLY))
+            return True
+        except FileExistsError:
+            return False
+
+    def release(self, name):
+        try:
+            os.unlink(os.path.join(self.held, name))
+        except FileNotFoundError:
+            pass
+
     def path(self, name):
         return os.path.join(self.folder, name.lower())
+
+    def ours(self, name):
+        try:
+            return os.readlink(self.path(name)) == self.targets[name]
+        except OSError:
+            return False
 
     def unplug(self, name):
         with self.lock:
             if name not in self.targets:
                 return False
-            try:
+            if self.ours(name):
                 os.unlink(self.path(name))
-            except FileNotFoundError:
-                pass
             return True
 
     def plug(self, name):
@@ -84,13 +114,14 @@ class Devices:
             try:
                 os.symlink(self.targets[name], self.path(name))
             except FileExistsError:
-                pass
+                return self.ours(name)
             return True
 
     def remove(self, name):
         self.unplug(name)
         with self.lock:
-            self.targets.pop(name, None)
+            if self.targets.pop(name, None) is not None:
+                self.release(name)
 
     def remove_all(self):
         for name in list(self.targets):
@@ -130,7 +161,9 @@ class Relay:
         self.bridge, self.sock, self.master, self.slave, self.name = bridge, sock, master, slave, name
         self.to_master = bytearray()
         self.to_sock = bytearray()
+        self.written = 0
         self.closed = False
+        bridge.terminals[name] = self
         bridge.sel.register(sock, selectors.EVENT_READ, self.on_sock)
         bridge.sel.register(master, selectors.EVENT_READ, self.on_master)
 
@@ -143,11 +176,13 @@ class Relay:
             except OSError:
                 data = b""
             if not data:
+                # What the client sent last still goes to the device.
+                self.flush_master()
                 self.close()
                 return
             self.to_master += data
             self.flush_master()
-        if mask & selectors.EVENT_WRITE:
+        if mask & selectors.EVENT_WRITE and not self.closed:
             self.flush_sock()
 
     def on_master(self, mask):
@@ -155,13 +190,15 @@ class Relay:
             try:
                 data = os.read(self.master, 65536)
             except (BlockingIOError, InterruptedError):
-                data = None
+                return
             except OSError:
-                data = None
-            if data:
-                self.to_sock += data
-                self.flush_sock()
-        if mask & selectors.EVENT_WRITE:
+                data = b""
+            if not data:
+                self.close()
+                return
+            self.to_sock += data
+            self.flush_sock()
+        if mask & selectors.EVENT_WRITE and not self.closed:
             self.flush_master()
 
     def flush_master(self):
@@ -174,6 +211,7 @@ class Relay:
                 self.to_master.clear()
                 break
             del self.to_master[:n]
+            self.written += n
         self.watch(self.master, self.on_master, bool(self.to_master))
 
     def flush_sock(self):
@@ -214,22 +252,41 @@ class Simulator:
     def __init__(self, bridge, sock, program, args):
         self.bridge, self.sock = bridge, sock
         self.name = None
+        self.closed = False
         self.proc = subprocess.Popen([program] + args, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, start_new_session=True)
-        first = self.proc.stdout.readline().decode("utf-8", "replace").strip()
-        if not first.startswith("/dev/"):
-            self.stop()
-            raise RuntimeError(f"{os.path.basename(program)} named no terminal")
-        # A simulator that keeps a link to its terminal comes back under it.
-        target = first
-        if "--link" in args[:-1]:
-            target = args[args.index("--link") + 1]
-        self.name = bridge.devices.add(target)
+        bridge.simulators.add(self)
+        try:
+            first = self.first_line(START_S)
+            if not first.startswith("/dev/"):
+                raise RuntimeError(f"{os.path.basename(program)} named no terminal")
+            # A simulator that keeps a link to its terminal comes back under it.
+            target = first
+            if "--link" in args[:-1]:
+                target = args[args.index("--link") + 1]
+            self.name = bridge.devices.add(target)
+            sock.sendall(f"{self.name}\n".encode())
+        except BaseException:
+            self.close(wait=True)
+            raise
         # What it prints later is not for anybody; a full pipe would stop it.
         threading.Thread(target=self.proc.stdout.read, daemon=True).start()
         threading.Thread(target=self.watch_end, daemon=True).start()
-        sock.sendall(f"{self.name}\n".encode())
         bridge.sel.register(sock, selectors.EVENT_READ, self.on_sock)
+
+    def first_line(self, seconds):
+        fd = self.proc.stdout.fileno()
+        line = b""
+        deadline = time.monotonic() + seconds
+        while not line.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                break
+            chunk = os.read(fd, 1)
+            if not chunk:
+                break
+            line += chunk
+        return line.decode("utf-8", "replace").strip()
 
     def watch_end(self):
         status = self.proc.wait()
@@ -245,25 +302,39 @@ class Simulator:
             return
         except OSError:
             data = b""
-        # "STOP", or the client gone: either way the simulator ends.
-        self.stop()
-        if not data:
-            self.close()
+        if data:
+            # "STOP": its end is told as "EXIT" when it comes.
+            threading.Thread(target=self.stop, daemon=True).start()
+        else:
+            self.close(wait=False)
 
     def stop(self):
-        if self.proc.poll() is None:
+        if self.proc.poll() is not None:
+            return
+        try:
             os.killpg(self.proc.pid, signal.SIGTERM)
+            self.proc.wait(3)
+        except ProcessLookupError:
+            pass
+        except subprocess.TimeoutExpired:
             try:
-                self.proc.wait(3)
-            except subprocess.TimeoutExpired:
                 os.killpg(self.proc.pid, signal.SIGKILL)
-                self.proc.wait()
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
 
-    def close(self):
+    def close(self, wait):
+        if self.closed:
+            return
+        self.closed = True
         try:
             self.bridge.sel.unregister(self.sock)
         except (KeyError, ValueError):
             pass
+        if wait:
+            self.stop()
+        else:
+            threading.Thread(target=self.stop, daemon=True).start()
         self.sock.close()
         if self.name:
             self.bridge.devices.remove(self.name)
@@ -296,21 +367,29 @@ class Bridge:
             return
         # A device's byte must go at once, not wait for the last one's ack.
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        sock.settimeout(GREETING_S)
         try:
-            line = b""
-            while not line.endswith(b"\n") and len(line) < 65536:
-                chunk = sock.recv(1)
-                if not chunk:
-                    break
-                line += chunk
-            self.serve(sock, line.decode("utf-8", "replace").rstrip("\r\n"))
+            self.serve(sock, self.greeting(sock))
         except Exception as e:  # one client's fault must not end the others
             try:
                 sock.sendall(f"ERROR {e}\n".encode())
             except OSError:
                 pass
             sock.close()
+
+    @staticmethod
+    def greeting(sock):
+        line = b""
+        deadline = time.monotonic() + GREETING_S
+        while not line.endswith(b"\n") and len(line) < 65536:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise RuntimeError("no command")
+            sock.settimeout(left)
+            chunk = sock.recv(1)
+            if not chunk:
+                break
+            line += chunk
+        return line.decode("utf-8", "replace").rstrip("\r\n")
 
     def serve(self, sock, line):
         words = line.split(" ", 2)
@@ -319,27 +398,39 @@ class Bridge:
         command, rest = words[1], words[2] if len(words) > 2 else ""
         if command == "PTY":
             master, slave = os.openpty()
-            # The device end starts raw; the port under test sets the rest.
-            tty.setraw(slave)
-            os.set_blocking(master, False)
-            name = self.devices.add(os.ttyname(slave))
-            self.terminals[name] = master
-            sock.sendall(f"{name}\n".encode())
+            try:
+                # The device end starts raw; the port under test sets the rest.
+                tty.setraw(slave)
+                os.set_blocking(master, False)
+                name = self.devices.add(os.ttyname(slave))
+            except BaseException:
+                os.close(master)
+                os.close(slave)
+                raise
+            try:
+                sock.sendall(f"{name}\n".encode())
+            except BaseException:
+                os.close(master)
+                os.close(slave)
+                self.devices.remove(name)
+                raise
             sock.setblocking(False)
             Relay(self, sock, master, slave, name)
         elif command == "SIM":
             parts = rest.split("\t")
             program = os.path.realpath(os.path.join(self.bin_dir, os.path.basename(parts[0])))
-            if os.path.dirname(program) != self.bin_dir or not os.access(program, os.X_OK):
+            if (os.path.dirname(program) != self.bin_dir or not program.endswith("-sim") or
+                    not os.access(program, os.X_OK)):
                 raise RuntimeError(f"no simulator {parts[0]} in {self.bin_dir}")
             args = [unix_path(self.prefix, a) for a in parts[1:]]
             sock.settimeout(None)
-            self.simulators.add(Simulator(self, sock, program, args))
-        elif command == "ATTR":
-            master = self.terminals.get(rest.strip().upper())
-            if master is None:
+            Simulator(self, sock, program, args)
+        elif command in ("ATTR", "WRITTEN"):
+            relay = self.terminals.get(rest.strip().upper())
+            if relay is None:
                 raise RuntimeError(f"no terminal {rest}")
-            sock.sendall(f"{line_settings(master)}\n".encode())
+            answer = line_settings(relay.master) if command == "ATTR" else str(relay.written)
+            sock.sendall(f"{answer}\n".encode())
             sock.close()
         elif command in ("PLUG", "UNPLUG"):
             name = rest.strip().upper()
@@ -354,22 +445,29 @@ class Bridge:
     def run(self, command):
         env = dict(os.environ, VT_COM_BRIDGE=self.address())
         child = subprocess.Popen(command, env=env)
-        reaper = threading.Thread(target=child.wait, daemon=True)
-        reaper.start()
-        while reaper.is_alive():
-            for key, mask in self.sel.select(timeout=0.2):
-                key.data(mask)
-        self.shutdown()
-        return child.returncode
+        try:
+            while child.poll() is None and not self.stopping:
+                for key, mask in self.sel.select(timeout=0.1):
+                    try:
+                        key.data(mask)
+                    except Exception as e:  # a broken client, not a broken bridge
+                        log(f"{type(e).__name__}: {e}")
+        finally:
+            if child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(5)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+            self.shutdown()
+        return 124 if self.stopping else child.returncode
 
     def shutdown(self):
         for sim in list(self.simulators):
-            sim.stop()
-            sim.close()
-        for key in list(self.sel.get_map().values()):
-            owner = getattr(key.data, "__self__", None)
-            if isinstance(owner, Relay):
-                owner.close()
+            sim.close(wait=True)
+        for relay in list(self.terminals.values()):
+            relay.close()
         self.devices.remove_all()
 
 
@@ -384,8 +482,14 @@ def main():
         log("needs WINEPREFIX with its dosdevices and a command to run")
         return 2
     bridge = Bridge(prefix, opts.bin)
-    # ctest ends a test that ran out of time with SIGTERM: the links go too.
-    signal.signal(signal.SIGTERM, lambda *_: (bridge.shutdown(), os._exit(124)))
+
+    # Asked to end (ctest's SIGKILL gives no chance; a person's Ctrl+C or a
+    # TERM does): the loop ends the program, its simulators and its links.
+    def stop(*_):
+        bridge.stopping = True
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
     return bridge.run(command)
 
 
