@@ -131,13 +131,13 @@ public:
         return out;
     }
 
-
     // The terminal's line settings, as the port under test left them (the
     // master reads the slave's).
     QByteArray line() const {
         termios t{};
         if (::tcgetattr(master_, &t) != 0) return {};
-        const int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : (t.c_cflag & CSIZE) == CS6 ? 6 : 5;
+        const tcflag_t size = t.c_cflag & CSIZE;
+        const int bits = size == CS8 ? 8 : size == CS7 ? 7 : size == CS6 ? 6 : 5;
         const char* parity = !(t.c_cflag & PARENB) ? "none" : (t.c_cflag & PARODD) ? "odd" : "even";
         const bool cooked = t.c_lflag & (ICANON | ECHO | ISIG);
         const bool translated = t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | ISTRIP);

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "platform/port_list.h"

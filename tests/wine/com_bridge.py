@@ -24,7 +24,7 @@ among a simulator's arguments are handed over as the Linux paths behind them.
 """
 
 import argparse
-import errno
+import functools
 import os
 import secrets
 import select
@@ -155,82 +155,56 @@ def line_settings(fd):
 
 class Relay:
     """Copies bytes between a client's socket and a terminal's master, both
-    non-blocking, holding what the other side cannot take yet."""
+    non-blocking, holding for each end what it cannot take yet."""
 
     def __init__(self, bridge, sock, master, slave, name):
         self.bridge, self.sock, self.master, self.slave, self.name = bridge, sock, master, slave, name
-        self.to_master = bytearray()
-        self.to_sock = bytearray()
+        self.read = {sock: lambda: sock.recv(65536), master: lambda: os.read(master, 65536)}
+        self.write = {sock: sock.send, master: lambda data: os.write(master, data)}
+        self.pending = {sock: bytearray(), master: bytearray()}
+        self.callback = {end: functools.partial(self.on_ready, end) for end in (sock, master)}
         self.written = 0
         self.closed = False
         bridge.terminals[name] = self
-        bridge.sel.register(sock, selectors.EVENT_READ, self.on_sock)
-        bridge.sel.register(master, selectors.EVENT_READ, self.on_master)
+        for end, callback in self.callback.items():
+            bridge.sel.register(end, selectors.EVENT_READ, callback)
 
-    def on_sock(self, mask):
+    def on_ready(self, end, mask):
         if mask & selectors.EVENT_READ:
             try:
-                data = self.sock.recv(65536)
+                data = self.read[end]()
             except (BlockingIOError, InterruptedError):
-                return
+                data = None
             except OSError:
                 data = b""
-            if not data:
+            if data == b"":
                 # What the client sent last still goes to the device.
-                self.flush_master()
+                self.flush(self.master)
                 self.close()
                 return
-            self.to_master += data
-            self.flush_master()
-        if mask & selectors.EVENT_WRITE and not self.closed:
-            self.flush_sock()
+            if data:
+                other = self.master if end is self.sock else self.sock
+                self.pending[other] += data
+                self.flush(other)
+        if mask & selectors.EVENT_WRITE:
+            self.flush(end)
 
-    def on_master(self, mask):
-        if mask & selectors.EVENT_READ:
+    def flush(self, end):
+        pending = self.pending[end]
+        while pending and not self.closed:
             try:
-                data = os.read(self.master, 65536)
-            except (BlockingIOError, InterruptedError):
-                return
-            except OSError:
-                data = b""
-            if not data:
-                self.close()
-                return
-            self.to_sock += data
-            self.flush_sock()
-        if mask & selectors.EVENT_WRITE and not self.closed:
-            self.flush_master()
-
-    def flush_master(self):
-        while self.to_master:
-            try:
-                n = os.write(self.master, self.to_master)
-            except (BlockingIOError, InterruptedError):
-                break
-            except OSError:
-                self.to_master.clear()
-                break
-            del self.to_master[:n]
-            self.written += n
-        self.watch(self.master, self.on_master, bool(self.to_master))
-
-    def flush_sock(self):
-        while self.to_sock:
-            try:
-                n = self.sock.send(self.to_sock)
+                n = self.write[end](pending)
             except (BlockingIOError, InterruptedError):
                 break
             except OSError:
                 self.close()
                 return
-            del self.to_sock[:n]
-        self.watch(self.sock, self.on_sock, bool(self.to_sock))
-
-    def watch(self, fileobj, callback, writing):
-        if self.closed:
-            return
-        events = selectors.EVENT_READ | (selectors.EVENT_WRITE if writing else 0)
-        self.bridge.sel.modify(fileobj, events, callback)
+            del pending[:n]
+            if end is self.master:
+                self.written += n
+        if not self.closed:
+            events = selectors.EVENT_READ | (selectors.EVENT_WRITE if pending else 0)
+            self.bridge.sel.modify(end, events, self.callback[end])
 
     def close(self):
         if self.closed:
