@@ -49,13 +49,15 @@ void WriteAll(const QString& path, const uint8_t* data, size_t size) {
     f.write(reinterpret_cast<const char*>(data), qint64(size));
 }
 
-// The file's lines, each with its own line end as the file has it.
+// The file's lines, each with its own line end as the file has it: LF,
+// CR LF, or a CR alone.
 std::vector<QByteArray> Lines(const QByteArray& bytes) {
     std::vector<QByteArray> out;
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        end = end < 0 ? bytes.size() : end + 1;
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+        if (end < bytes.size()) end += bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? 2 : 1;
         out.push_back(bytes.mid(start, end - start));
         start = end;
     }

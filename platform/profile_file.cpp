@@ -124,8 +124,15 @@ ProfileFile::ProfileFile(QString path) : path_(std::move(path)) {
     size_t start = 0;
     bool eol_seen = false;
     while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        end = end == std::string_view::npos ? bytes.size() : end + 1;
+        // A CR without an LF ends a line as well: the system's reader takes
+        // it so, and a key behind it (an old Mac editor's file) must be seen.
+        size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        else if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n')
+            end += 2;
+        else
+            end += 1;
         lines_.emplace_back(bytes.substr(start, end - start));
         if (!eol_seen && bytes[end - 1] == '\n') {
             eol_seen = true;
@@ -260,7 +267,7 @@ bool ProfileFile::write_string(QStringView section, QStringView key, const QStri
         }
     }
     if (!done) {
-        if (!lines.empty() && lines.back().back() != '\n')
+        if (!lines.empty() && lines.back().back() != '\n' && lines.back().back() != '\r')
             lines.back() += eol_;
         if (section_found) {
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at),

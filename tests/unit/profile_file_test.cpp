@@ -186,6 +186,22 @@ TEST_F(ProfileFileTest, FirstOfTwoSectionsOfTheSameNameCounts) {
     EXPECT_EQ(ini.read_string(u"S", u"B", "none"), "none");
 }
 
+TEST_F(ProfileFileTest, ACarriageReturnAloneEndsALine) {
+    // As an old Mac editor leaves a file: the key behind the CR is a key.
+    const QByteArray original = "[PORT]\rPort=COM1\r[Directory]\r\nCSV=/tmp\rUGS=/u\r";
+    write_file(path(), original);
+    ProfileFile ini(path());
+    EXPECT_EQ(ini.read_string(u"PORT", u"Port", ""), "COM1");
+    EXPECT_EQ(ini.read_string(u"Directory", u"CSV", ""), "/tmp");
+    EXPECT_EQ(ini.read_string(u"Directory", u"UGS", ""), "/u");
+    // Writes replace the one line, keep its line end, and a line after the
+    // last one does not end up behind its CR on the same line.
+    ASSERT_TRUE(ini.write_string(u"PORT", u"Port", "COM4"));
+    ASSERT_TRUE(ProfileFile(path()).write_string(u"Directory", u"Neu", "1"));
+    EXPECT_EQ(str(read_file(path())),
+              str("[PORT]\rPort=COM4\r[Directory]\r\nCSV=/tmp\rUGS=/u\rNeu=1\r\n"));
+}
+
 TEST_F(ProfileFileTest, LineBreaksInAWriteStayInsideItsLine) {
     const QByteArray original = "[PORT]\r\nPort=COM1\r\n[Vantor]\r\nFormTitle=alt\r\n";
     write_file(path(), original);
